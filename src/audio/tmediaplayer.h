@@ -1,0 +1,98 @@
+// The wave-audio device: one object that opens a PCM WAV file as a template, records into
+// a spool file in that format, plays the recording back, and saves it as a WAV file.
+// All positions and lengths are milliseconds. Called from the UI thread only.
+#pragma once
+
+#include <QString>
+
+#include <memory>
+#include <stdexcept>
+
+class AudioBackend;
+
+class EMCIDeviceError : public std::runtime_error {
+public:
+    explicit EMCIDeviceError(const QString &message);
+    QString message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+enum TMPModes {
+    ModeNotReady = 0,
+    ModeStopped = 1,
+    ModePlaying = 2,
+    ModeRecording = 3,
+    ModeSeeking = 4,
+    ModePaused = 5,
+    ModeOpen = 6,
+};
+
+// The device's error codes. 0 is success; the others have texts in mciErrorText().
+enum MciError : quint32 {
+    MCIERR_NO_ERROR = 0,
+    MCIERR_INVALID_DEVICE_ID = 257,
+    MCIERR_HARDWARE = 262,
+    MCIERR_OUT_OF_MEMORY = 264,
+    MCIERR_CANNOT_LOAD_DRIVER = 266,  // no sound server reachable
+    MCIERR_FILE_NOT_FOUND = 275,
+    MCIERR_DEVICE_NOT_READY = 276,
+    MCIERR_FILE_NOT_SAVED = 286,
+    MCIERR_INVALID_FILE = 296,
+    MCIERR_WAVE_OUTPUTSUNSUITABLE = 322,
+    MCIERR_WAVE_INPUTSUNSUITABLE = 324,
+    MCIERR_FILE_READ = 348,
+    MCIERR_FILE_WRITE = 349,
+};
+
+// The text for a device error code; returns false (text untouched) for an unknown code.
+bool mciGetErrorString(quint32 code, QString *text);
+
+// Something the device ran into on its own while running (server gone, disk full), which the
+// owner learns of by polling takeFault().
+struct DeviceFault {
+    quint32 code = 0;
+    QString text;
+};
+
+class TMediaPlayer {
+public:
+    // spoolDir: the per-user folder in which recordings are spooled (created on demand).
+    TMediaPlayer(std::unique_ptr<AudioBackend> backend, QString spoolDir);
+    ~TMediaPlayer();  // closes a held device
+    TMediaPlayer(const TMediaPlayer &) = delete;
+    TMediaPlayer &operator=(const TMediaPlayer &) = delete;
+
+    QString FileName;
+
+    void Open();
+    void Close();
+    void Play();
+    void Record();
+    void Stop();
+    void Rewind();
+    void Seek(qint32 positionMs);
+    void Save();
+    void SetTimeFormat(quint8 format);
+
+    qint32 Position();
+    qint32 Length();
+    TMPModes Mode();
+
+    bool Opened() const;
+    quint16 DeviceId() const;
+    quint32 ErrorCode() const;
+
+    // waveOutGetNumDevs: the output devices the backend sees.
+    int outputDeviceCount();
+
+    // A fault the device met while running, once; code 0 when there is none.
+    DeviceFault takeFault();
+
+    AudioBackend &backend();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};

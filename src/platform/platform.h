@@ -1,0 +1,53 @@
+// The platform services the main window calls. The real implementation talks to Qt and
+// the desktop (qtplatform.h); tests answer every question from a script.
+#pragma once
+
+#include <QDateTime>
+#include <QPoint>
+#include <QString>
+
+class QWidget;
+
+enum class MsgButtons { Ok, YesNoCancel };
+enum class MsgIcon { None, Stop, Question, Warning, Information };
+// Numbered as the classic message-box results, so a script reads naturally.
+enum class MsgResult { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
+
+// What the recorder keeps of its save dialog between runs of it.
+struct SaveDialogState {
+    QString defaultExt = QStringLiteral("wav");
+    QString filter = QStringLiteral("WAVファイル (*.wav)|*.wav");
+    QString title = QStringLiteral("ファイルの保存");
+    QString initialDir;
+    QString fileName;  // the full path chosen, after a successful run
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // A modal message box; closing it with Esc or the title bar answers Cancel (or Ok).
+    virtual MsgResult messageBox(QWidget *owner, const QString &caption, const QString &text,
+                                 MsgButtons buttons, MsgIcon icon) = 0;
+    virtual void beep() = 0;
+    // Runs the save dialog in dialog.initialDir; on OK stores the full path in dialog.fileName.
+    virtual bool runSaveDialog(QWidget *owner, SaveDialogState &dialog) = 0;
+    // The text-entry dialog: OK returns true and the edited text in value.
+    virtual bool inputQuery(QWidget *owner, const QString &caption, const QString &prompt,
+                            QString &value) = 0;
+    // Number of sound output devices the audio layer sees.
+    virtual int waveOutDeviceCount() = 0;
+    // Stacking only: never moves, resizes or hides the window.
+    virtual void setStayOnTop(QWidget *window, bool onTop) = 0;
+    // Starts the desktop's mixer on its recording view; does nothing where none is found.
+    virtual void openVolumeControl() = 0;
+    // Shows the help file's contents.
+    virtual void showHelp(QWidget *owner, const QString &helpFile) = 0;
+    // Local time, for the stop timer's time-stamped names.
+    virtual QDateTime now() = 0;
+    // The pointer's screen position, and the widget under it (disabled widgets included).
+    virtual QPoint cursorPos() = 0;
+    virtual QWidget *widgetAt(const QPoint &globalPos) = 0;
+    // Ends the program at once, without the close query. Never returns.
+    [[noreturn]] virtual void terminate(int exitCode) = 0;
+};

@@ -1,0 +1,86 @@
+// The main window's controls, menus and key bindings, built onto a QMainWindow the way a
+// Designer form is. Every widget, action and the timer carries its component name as its
+// object name, so tests find them with findChild.
+#pragma once
+
+#include <QList>
+
+class QAction;
+class QActionGroup;
+class QMainWindow;
+class QMenu;
+class QMenuBar;
+class QTimer;
+class QWidget;
+class TSpeedButton;
+class TBevel;
+class TStatusPanel;
+class TStatusLabel;
+
+struct MainWindowUi {
+    // The client area below the menu bar; Panel1 and Panel2 are its children.
+    QWidget *client = nullptr;
+
+    QWidget *Panel1 = nullptr;  // toolbar, 33 high, top-aligned
+    TSpeedButton *SBNew = nullptr;
+    TSpeedButton *SBSave = nullptr;
+    TSpeedButton *SBPlay = nullptr;
+    TSpeedButton *SBPause = nullptr;
+    TSpeedButton *SBStop = nullptr;
+    TSpeedButton *SBRec = nullptr;
+    TSpeedButton *SBTimer = nullptr;  // latching: isChecked() is its Down state
+    TBevel *Bevel6 = nullptr;
+    TBevel *Bevel7 = nullptr;
+    TBevel *Bevel8 = nullptr;
+    TBevel *Bevel9 = nullptr;
+    TBevel *Bevel10 = nullptr;
+
+    TStatusPanel *Panel2 = nullptr;  // status bar, 17 high, bottom-aligned; drawn above Panel1
+    TStatusLabel *Label1 = nullptr;
+
+    QTimer *Timer1 = nullptr;  // 500 ms, stopped
+
+    QMenuBar *MainMenu1 = nullptr;
+    QMenu *File1 = nullptr;
+    QAction *MMNew = nullptr;
+    QAction *New1 = nullptr;  // hidden, Ctrl+N
+    QAction *MMSave = nullptr;
+    QAction *N21 = nullptr;   // hidden, Ctrl+S
+    QAction *N1 = nullptr;    // separator
+    QAction *MMExit = nullptr;
+
+    QMenu *Show1 = nullptr;
+    QMenu *MMSelect = nullptr;
+    QActionGroup *formatGroup = nullptr;
+    // SS0..SS13 in menu order; SS4 and SS9 are separators. SS[n]->data() is its Tag (n).
+    QList<QAction *> SS;
+    QAction *Bar02 = nullptr;
+    QAction *MMTimer = nullptr;
+    QAction *MMTimerSet = nullptr;
+    QAction *MMTimerAutoSave = nullptr;
+    QAction *Bar03 = nullptr;
+    QAction *MMCompactMode = nullptr;
+    QAction *MMStayOnTop = nullptr;
+    QAction *Bar04 = nullptr;
+    QAction *MMVolume = nullptr;
+
+    QMenu *Help1 = nullptr;
+    QAction *Contents1 = nullptr;
+    QAction *About1 = nullptr;
+    QAction *SSosa = nullptr;   // hidden, Space
+    QAction *SPause = nullptr;  // hidden, Ctrl+Space
+    QAction *SBack = nullptr;   // hidden, Ctrl+Left
+    QAction *SSkip = nullptr;   // hidden, Ctrl+Right
+
+    QAction *Sosa1 = nullptr;  // menu-bar command without a submenu, shown in compact mode
+
+    // Builds everything onto the window: caption, icon, font, fixed frame, menus, toolbar,
+    // status bar, timer. Hidden items are added to the window (their shortcuts work) but to
+    // no drawn menu. Connects nothing to the recorder's handlers.
+    void setupUi(QMainWindow *window);
+
+    // The client area's size; setClientSize also fixes the window's frame to fit it.
+    static void setClientSize(QMainWindow *window, int width, int height);
+    static int clientWidth(const QMainWindow *window);
+    static int clientHeight(const QMainWindow *window);
+};

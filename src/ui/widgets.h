@@ -1,0 +1,85 @@
+// The small widgets of the main window: flat speed buttons with bitmap glyphs, bevel lines,
+// and the black status bar with its label.
+#pragma once
+
+#include <QAbstractButton>
+#include <QFrame>
+#include <QLabel>
+#include <QPixmap>
+
+// A flat button: no frame until the pointer is over it, raised under the pointer, sunken while
+// pressed or latched down. Never takes the focus. Left clicks click (and toggle when checkable);
+// every press and release, of any button, is also reported.
+class TSpeedButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit TSpeedButton(QWidget *parent = nullptr);
+    // A strip of 16x16 images; the first is drawn while enabled, the second (if any) while
+    // disabled. The bottom-left pixel's colour is transparent.
+    void setGlyph(const QPixmap &strip, int imageCount);
+    QSize sizeHint() const override;
+
+signals:
+    void mousePressed(Qt::MouseButton button);
+    void mouseReleased(Qt::MouseButton button);
+
+protected:
+    void paintEvent(QPaintEvent *) override;
+    void mousePressEvent(QMouseEvent *) override;
+    void mouseReleaseEvent(QMouseEvent *) override;
+    void enterEvent(QEnterEvent *) override;
+    void leaveEvent(QEvent *) override;
+    bool event(QEvent *) override;
+
+private:
+    QPixmap m_enabled;
+    QPixmap m_disabled;
+    bool m_hover = false;
+};
+
+class TBevel : public QWidget {
+    Q_OBJECT
+public:
+    enum Style { Lowered, Raised };
+    TBevel(Style style, QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *) override;
+
+private:
+    Style m_style;
+};
+
+// The status bar: black, a lowered one-pixel edge, its caption right-aligned in white bold.
+class TStatusPanel : public QFrame {
+    Q_OBJECT
+public:
+    explicit TStatusPanel(QWidget *parent = nullptr);
+    QString caption() const { return m_caption; }
+    void setCaption(const QString &text);
+
+signals:
+    void doubleClicked();
+
+protected:
+    void paintEvent(QPaintEvent *) override;
+    void mouseDoubleClickEvent(QMouseEvent *) override;
+
+private:
+    QString m_caption;
+};
+
+// The status text at the status bar's left end; its width follows its text.
+class TStatusLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit TStatusLabel(QWidget *parent = nullptr);
+    QString caption() const { return text(); }
+    void setCaption(const QString &text);
+
+signals:
+    void doubleClicked();
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent *) override;
+};
