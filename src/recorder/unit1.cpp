@@ -1,0 +1,526 @@
+#include "unit1.h"
+
+#include "about.h"
+#include "audiobackend.h"
+#include "routines.h"
+#include "strconv.h"
+#include "tmediaplayer.h"
+#include "widgets.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+#include <QtEndian>
+
+namespace {
+const QString kRecording = QStringLiteral("録音中...");
+const QString kStopped = QStringLiteral("停止");
+const QString kPlaying = QStringLiteral("再生中...");
+const QString kPaused = QStringLiteral("一時停止");
+const QString kUnsavedQuestion =
+    QStringLiteral("ファイルは保存されていません。\n\rファイルを保存しますか？");
+const QString kUnsavedExitQuestion =
+    QStringLiteral("ファイルは保存されていません。\n\rファイルを保存してから終了しますか？");
+
+// An error a handler lets escape to the general error display.
+class EInOutError : public std::runtime_error {
+public:
+    explicit EInOutError(const QString &message) : std::runtime_error(message.toStdString()) {}
+};
+}  // namespace
+
+TForm1::TForm1(Platform &platform, std::unique_ptr<AudioBackend> backend, AppPaths paths,
+               QStringList arguments, QWidget *parent)
+    : QMainWindow(parent),
+      m_platform(platform),
+      m_paths(std::move(paths)),
+      m_arguments(std::move(arguments)),
+      MediaPlayer1(std::make_unique<TMediaPlayer>(std::move(backend), m_paths.stateDir())) {
+    setObjectName(QStringLiteral("Form1"));
+    ui.setupUi(this);
+    ConnectHandlers();
+    Guarded([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::FormCreate() {
+    if (m_platform.waveOutDeviceCount() == 0)
+        m_platform.messageBox(this, QStringLiteral("警告"),
+                              QStringLiteral("サウンドカードがありません。\n\rTavrinが動作しない可能性があります。"),
+                              MsgButtons::Ok, MsgIcon::None);
+
+    ReadSettings();
+
+    const int width = ui.SBTimer->x() + ui.SBTimer->width() + 2;
+    if (ui.MMCompactMode->isChecked()) {
+        ui.Sosa1->setVisible(true);
+        MainWindowUi::setClientSize(this, width, ui.Panel2->height());
+    } else {
+        MainWindowUi::setClientSize(this, width, ui.Panel1->height() + ui.Panel2->height() + 1);
+    }
+
+    if (ui.MMStayOnTop->isChecked())
+        m_platform.setStayOnTop(this, true);
+
+    m_helpFile = m_paths.helpFile();
+    QApplication::setWindowIcon(windowIcon());
+    MediaPlayer1->SetTimeFormat(0);
+
+    FileSaved = true;
+    Playing = false;
+
+    SBNewClick();
+    if (!m_arguments.isEmpty() && m_arguments.first() == QLatin1String("-rec"))
+        SBRecClick();
+}
+
+// ---- New, format and the work file
+
+bool TForm1::UnsavedGuard(const QString &text) {
+    if (FileSaved)
+        return true;
+    if (ui.Label1->caption() != kRecording)
+        m_platform.beep();
+    switch (m_platform.messageBox(this, QStringLiteral("確認"), text, MsgButtons::YesNoCancel,
+                                  MsgIcon::Question)) {
+    case MsgResult::Yes:
+        if (!m_platform.runSaveDialog(this, SaveDialog1))
+            return false;
+        // A failed save must not let the caller discard the recording.
+        if (!SaveRecording())
+            return false;
+        FileSaved = true;
+        return true;
+    case MsgResult::No:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool TForm1::SaveRecording() {
+    const QString target = SaveDialog1.fileName;
+    MediaPlayer1->FileName = target;
+    MediaPlayer1->Save();
+    if (const quint32 code = MediaPlayer1->ErrorCode(); code != 0) {
+        QString reason;
+        if (!mciGetErrorString(code, &reason))
+            reason = QStringLiteral("原因不明のエラー");
+        ShowError(QStringLiteral("ファイル %1 を保存できません。\n%2").arg(target, reason));
+        return false;
+    }
+    SetInitialDir(QFileInfo(target).absolutePath() + QLatin1Char('/'));
+    SaveDialog1.fileName.clear();
+    return true;
+}
+
+void TForm1::SetInitialDir(const QString &dir) {
+    SaveDialog1.initialDir = DropTrailingSeparator(dir);
+}
+
+void TForm1::DeviceFailure() {
+    m_platform.messageBox(this, QStringLiteral("エラー"), QStringLiteral("MCIエラーが発生しました。"),
+                          MsgButtons::Ok, MsgIcon::None);
+    m_platform.terminate(1);
+}
+
+void TForm1::WriteWorkFileTemplate(qint32 rate, qint32 bits, qint32 channels) {
+    const QString path = m_paths.workFile();
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw EInOutError(QStringLiteral("ファイル %1 を作成できません").arg(path));
+
+    QByteArray bytes(44, '\0');
+    char *p = bytes.data();
+    const qint32 bytesPerSample = bits / 8;
+    memcpy(p, "RIFF", 4);
+    qToLittleEndian<quint32>(36, p + 4);
+    memcpy(p + 8, "WAVEfmt ", 8);
+    qToLittleEndian<quint32>(16, p + 16);
+    // The format body as an 18-byte record whose last two bytes (the extension size) the
+    // "data" tag then overwrites.
+    char body[18] = {};
+    qToLittleEndian<quint16>(1, body);
+    qToLittleEndian<quint16>(quint16(channels), body + 2);
+    qToLittleEndian<quint32>(quint32(rate), body + 4);
+    qToLittleEndian<quint32>(quint32(rate * channels * bytesPerSample), body + 8);
+    qToLittleEndian<quint16>(quint16(channels * bytesPerSample), body + 12);
+    qToLittleEndian<quint16>(quint16(bits), body + 14);
+    memcpy(p + 20, body, 18);
+    memcpy(p + 36, "data", 4);
+    qToLittleEndian<quint32>(0, p + 40);
+
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
+    file.close();
+    if (!written || file.error() != QFileDevice::NoError)
+        throw EInOutError(QStringLiteral("ファイル %1 を作成できません").arg(path));
+}
+
+void TForm1::SSMenuClick(QAction *sender) {
+    if (!UnsavedGuard(kUnsavedQuestion))
+        return;
+    const int tag = sender->data().toInt();
+    ui.SS.at(tag)->setChecked(true);
+    m_checkedFormat = tag;
+    MediaPlayer1->Close();
+
+    qint32 rate = 22050, bits = 8, channels = 1;
+    for (QAction *entry : ui.MMSelect->actions()) {
+        if (entry->isChecked()) {
+            const QString hint = entry->statusTip();
+            rate = strToIntDef(CommaField(hint, 1), 0);
+            bits = strToIntDef(CommaField(hint, 2), 0);
+            channels = strToIntDef(CommaField(hint, 3), 0);
+        }
+    }
+    WriteWorkFileTemplate(rate, bits, channels);
+    FileSaved = true;
+    SBNewClick();
+}
+
+void TForm1::SBNewClick() {
+    if (!UnsavedGuard(kUnsavedQuestion))
+        return;
+    ui.Panel2->setCaption(QStringLiteral("00:00:00/00:00:00"));
+    for (QAction *entry : ui.MMSelect->actions()) {
+        if (!entry->isChecked())
+            continue;
+        QString caption = entry->text();
+        caption = ReplaceText(caption, QStringLiteral("ビット"), QStringLiteral("ﾋﾞｯﾄ"));
+        caption = ReplaceText(caption, QStringLiteral("ステレオ"), QStringLiteral("ｽﾃﾚｵ"));
+        caption = ReplaceText(caption, QStringLiteral("モノラル"), QStringLiteral("ﾓﾉﾗﾙ"));
+        ui.Label1->setCaption(caption);
+        if (!QFileInfo::exists(m_paths.workFile()))
+            SSMenuClick(entry);
+    }
+    MediaPlayer1->FileName = m_paths.workFile();
+    try {
+        MediaPlayer1->Open();
+    } catch (const EMCIDeviceError &) {
+        DeviceFailure();
+    }
+    FileSaved = true;
+    Playing = false;
+    ui.MMSave->setEnabled(false);
+    ui.SBSave->setEnabled(false);
+    ui.SBPlay->setEnabled(false);
+    ui.SBPause->setEnabled(false);
+    ui.SBStop->setEnabled(false);
+    ui.SBRec->setEnabled(true);
+    ui.Sosa1->setText(QStringLiteral("録音(&C)"));
+}
+
+// ---- Transport
+
+void TForm1::SBRecClick() {
+    ui.Label1->setCaption(kRecording);
+    try {
+        MediaPlayer1->Record();
+    } catch (const EMCIDeviceError &) {
+        DeviceFailure();
+    }
+    ui.SBRec->setEnabled(false);
+    ui.SBPause->setEnabled(true);
+    ui.SBStop->setEnabled(true);
+    ui.Sosa1->setText(QStringLiteral("停止(&C)"));
+    FileSaved = false;
+    ui.Timer1->start();
+}
+
+void TForm1::SBStopClick() {
+    ui.Label1->setCaption(kStopped);
+    MediaPlayer1->Stop();
+    Playing = false;
+    MediaPlayer1->Rewind();
+    ui.MMSave->setEnabled(true);
+    ui.SBSave->setEnabled(true);
+    ui.SBPause->setEnabled(false);
+    ui.SBStop->setEnabled(false);
+    ui.SBPlay->setEnabled(true);
+    ui.Sosa1->setText(QStringLiteral("再生(&C)"));
+    ui.Timer1->stop();
+    Timer1Timer();
+}
+
+void TForm1::SBPlayClick() {
+    ui.Label1->setCaption(kPlaying);
+    try {
+        MediaPlayer1->Play();
+    } catch (const EMCIDeviceError &) {
+        DeviceFailure();
+    }
+    Playing = true;
+    ui.SBPlay->setEnabled(false);
+    ui.SBPause->setEnabled(true);
+    ui.SBStop->setEnabled(true);
+    ui.Sosa1->setText(QStringLiteral("停止(&C)"));
+    ui.Timer1->start();
+}
+
+void TForm1::SBPauseClick() {
+    ui.Label1->setCaption(kPaused);
+    MediaPlayer1->Stop();
+    ui.Timer1->stop();
+    ui.SBPause->setEnabled(false);
+    ui.SBStop->setEnabled(false);
+    if (Playing)
+        ui.SBPlay->setEnabled(true);
+    else
+        ui.SBRec->setEnabled(true);
+}
+
+void TForm1::SBSaveClick() {
+    if (!m_platform.runSaveDialog(this, SaveDialog1))
+        return;
+    if (MediaPlayer1->Mode() == ModePlaying)
+        SBStopClick();
+    if (SaveRecording())
+        FileSaved = true;
+}
+
+void TForm1::SSosaClick() {
+    if (ui.SBRec->isEnabled())
+        SBRecClick();
+    else if (ui.SBPlay->isEnabled())
+        SBPlayClick();
+    else if (ui.SBStop->isEnabled())
+        SBStopClick();
+}
+
+void TForm1::SPauseClick() {
+    if (ui.SBPause->isEnabled())
+        SBPauseClick();
+    else
+        SSosaClick();
+}
+
+void TForm1::Panel2DblClick() {
+    if (ui.Label1->caption() != kPlaying)
+        return;
+    const qint32 position = MediaPlayer1->Position();
+    if (qint64(position) + 10000 < MediaPlayer1->Length())
+        MediaPlayer1->Seek(position + 10000);
+    MediaPlayer1->Play();
+    ui.Timer1->start();
+}
+
+void TForm1::Label1DblClick() {
+    if (ui.Label1->caption() != kPlaying)
+        return;
+    const qint32 position = MediaPlayer1->Position();
+    MediaPlayer1->Seek(position < 10000 ? 0 : position - 10000);
+    MediaPlayer1->Play();
+}
+
+void TForm1::Timer1Timer() {
+    if (Playing && MediaPlayer1->Length() == MediaPlayer1->Position())
+        SBStopClick();
+
+    if (MediaPlayer1->Mode() == ModeRecording && ui.SBTimer->isChecked() &&
+        ui.SBTimer->text() == FormatHms(MediaPlayer1->Length() / 1000)) {
+        ui.Label1->setCaption(kStopped);
+        MediaPlayer1->Stop();
+        MediaPlayer1->Rewind();
+        ui.MMSave->setEnabled(true);
+        ui.SBSave->setEnabled(true);
+        ui.SBPause->setEnabled(false);
+        ui.SBStop->setEnabled(false);
+        ui.SBPlay->setEnabled(true);
+        QString failedTarget;
+        if (ui.MMTimerAutoSave->isChecked()) {
+            MediaPlayer1->FileName = m_paths.exeDir() + QLatin1Char('/') +
+                                     TimeStampedName(m_platform.now());
+            MediaPlayer1->Save();
+            if (MediaPlayer1->ErrorCode() == 0)
+                FileSaved = true;
+            else
+                failedTarget = MediaPlayer1->FileName;
+        }
+        ui.Timer1->stop();
+        if (!failedTarget.isEmpty()) {
+            QString reason;
+            if (!mciGetErrorString(MediaPlayer1->ErrorCode(), &reason))
+                reason = QStringLiteral("原因不明のエラー");
+            ShowError(QStringLiteral("ファイル %1 を保存できません。\n%2").arg(failedTarget, reason));
+        }
+    }
+
+    const qint32 position = MediaPlayer1->Position();
+    ui.Panel2->setCaption(FormatHms(position / 1000) + QLatin1Char('/') +
+                          FormatHms(MediaPlayer1->Length() / 1000));
+
+    ReportDeviceFault();
+}
+
+// The device stops by itself when the sound server goes away or the disk fills up; the
+// window then shows the stop and says why.
+void TForm1::ReportDeviceFault() {
+    const DeviceFault fault = MediaPlayer1->takeFault();
+    if (fault.code == 0)
+        return;
+    const QString state = ui.Label1->caption();
+    if (state == kRecording || state == kPlaying)
+        SBStopClick();
+    m_platform.messageBox(this, QStringLiteral("Tavrin"), fault.text, MsgButtons::Ok, MsgIcon::Stop);
+}
+
+// ---- Stop timer
+
+void TForm1::SBTimerClick() {
+    ui.MMTimer->setChecked(ui.SBTimer->isChecked());
+}
+
+void TForm1::MMTimerClick() {
+    ui.SBTimer->setChecked(!ui.SBTimer->isChecked());
+    ui.MMTimer->setChecked(!ui.MMTimer->isChecked());
+}
+
+void TForm1::SBTimerMouseDown(Qt::MouseButton button) {
+    if (button == Qt::RightButton)
+        ui.SBTimer->grabMouse();
+}
+
+void TForm1::SBTimerMouseUp(Qt::MouseButton button) {
+    if (button != Qt::RightButton)
+        return;
+    QWidget *captured = QWidget::mouseGrabber();
+    if (!captured || captured->objectName() != QLatin1String("SBTimer"))
+        return;
+    QWidget *under = m_platform.widgetAt(m_platform.cursorPos());
+    // Releasing the capture first keeps the entry dialog's own mouse input working.
+    captured->releaseMouse();
+    if (under && under->objectName() == QLatin1String("SBTimer"))
+        MMTimerSetClick();
+}
+
+void TForm1::MMTimerSetClick() {
+    QString value = ui.SBTimer->text();
+    if (!m_platform.inputQuery(this, QStringLiteral("タイマー設定"),
+                               QStringLiteral("停止する時間を設定して下さい。(hh:nn:ss)"), value))
+        value = ui.SBTimer->text();
+    ui.SBTimer->setText(value);
+    ui.SBTimer->setText(NormaliseStopTime(ui.SBTimer->text()));
+}
+
+void TForm1::MMTimerAutoSaveClick() {
+    ui.MMTimerAutoSave->setChecked(!ui.MMTimerAutoSave->isChecked());
+}
+
+// ---- Window options, help and About
+
+void TForm1::MMCompactModeClick() {
+    const int width = MainWindowUi::clientWidth(this);
+    if (ui.MMCompactMode->isChecked()) {
+        ui.MMCompactMode->setChecked(false);
+        ui.Sosa1->setVisible(false);
+        MainWindowUi::setClientSize(this, width, ui.Panel1->height() + ui.Panel2->height() + 1);
+    } else {
+        ui.MMCompactMode->setChecked(true);
+        ui.Sosa1->setVisible(true);
+        MainWindowUi::setClientSize(this, width, ui.Panel2->height());
+    }
+}
+
+void TForm1::MMStayOnTopClick() {
+    if (ui.MMStayOnTop->isChecked()) {
+        ui.MMStayOnTop->setChecked(false);
+        m_platform.setStayOnTop(this, false);
+    } else {
+        ui.MMStayOnTop->setChecked(true);
+        m_platform.setStayOnTop(this, true);
+    }
+}
+
+void TForm1::MMVolumeClick() {
+    m_platform.openVolumeControl();
+}
+
+void TForm1::Contents1Click() {
+    m_platform.showHelp(this, m_helpFile);
+}
+
+void TForm1::About1Click() {
+    if (AboutBox)
+        AboutBox->exec();
+}
+
+// ---- Errors and wiring
+
+void TForm1::ShowError(const QString &message) {
+    m_platform.messageBox(this, QStringLiteral("Tavrin"), ErrorDisplayText(message), MsgButtons::Ok,
+                          MsgIcon::Stop);
+}
+
+void TForm1::Guarded(const std::function<void()> &handler) {
+    try {
+        handler();
+    } catch (const std::exception &e) {
+        ShowError(QString::fromUtf8(e.what()));
+    }
+}
+
+void TForm1::ConnectHandlers() {
+    const auto on = [this](QAction *action, void (TForm1::*handler)()) {
+        connect(action, &QAction::triggered, this, [this, handler] { Guarded([=] { (this->*handler)(); }); });
+    };
+    // Check items are not self-checking: their handlers set the mark from what it was.
+    const auto onCheck = [this](QAction *action, void (TForm1::*handler)()) {
+        connect(action, &QAction::triggered, this, [this, action, handler](bool checked) {
+            action->setChecked(!checked);
+            Guarded([=] { (this->*handler)(); });
+        });
+    };
+    const auto onButton = [this](TSpeedButton *button, void (TForm1::*handler)()) {
+        connect(button, &QAbstractButton::clicked, this, [this, handler] { Guarded([=] { (this->*handler)(); }); });
+    };
+
+    on(ui.MMNew, &TForm1::SBNewClick);
+    on(ui.New1, &TForm1::SBNewClick);
+    on(ui.MMSave, &TForm1::SBSaveClick);
+    on(ui.N21, &TForm1::SBSaveClick);
+    on(ui.MMExit, &TForm1::MMExitClick);
+    for (QAction *entry : ui.SS) {
+        if (entry->isSeparator())
+            continue;
+        connect(entry, &QAction::triggered, this, [this, entry] {
+            // The radio group has already moved the mark; the command decides where it goes.
+            ui.SS.at(m_checkedFormat)->setChecked(true);
+            Guarded([=] { SSMenuClick(entry); });
+        });
+    }
+    onCheck(ui.MMTimer, &TForm1::MMTimerClick);
+    on(ui.MMTimerSet, &TForm1::MMTimerSetClick);
+    onCheck(ui.MMTimerAutoSave, &TForm1::MMTimerAutoSaveClick);
+    onCheck(ui.MMCompactMode, &TForm1::MMCompactModeClick);
+    onCheck(ui.MMStayOnTop, &TForm1::MMStayOnTopClick);
+    on(ui.MMVolume, &TForm1::MMVolumeClick);
+    on(ui.Contents1, &TForm1::Contents1Click);
+    on(ui.About1, &TForm1::About1Click);
+    on(ui.SSosa, &TForm1::SSosaClick);
+    on(ui.SPause, &TForm1::SPauseClick);
+    on(ui.SBack, &TForm1::Label1DblClick);
+    on(ui.SSkip, &TForm1::Panel2DblClick);
+    on(ui.Sosa1, &TForm1::SSosaClick);
+
+    onButton(ui.SBNew, &TForm1::SBNewClick);
+    onButton(ui.SBSave, &TForm1::SBSaveClick);
+    onButton(ui.SBPlay, &TForm1::SBPlayClick);
+    onButton(ui.SBPause, &TForm1::SBPauseClick);
+    onButton(ui.SBStop, &TForm1::SBStopClick);
+    onButton(ui.SBRec, &TForm1::SBRecClick);
+    onButton(ui.SBTimer, &TForm1::SBTimerClick);
+    connect(ui.SBTimer, &TSpeedButton::mousePressed, this,
+            [this](Qt::MouseButton b) { Guarded([=] { SBTimerMouseDown(b); }); });
+    connect(ui.SBTimer, &TSpeedButton::mouseReleased, this,
+            [this](Qt::MouseButton b) { Guarded([=] { SBTimerMouseUp(b); }); });
+
+    connect(ui.Panel2, &TStatusPanel::doubleClicked, this, [this] { Guarded([=] { Panel2DblClick(); }); });
+    connect(ui.Label1, &TStatusLabel::doubleClicked, this, [this] { Guarded([=] { Label1DblClick(); }); });
+    connect(ui.Timer1, &QTimer::timeout, this, [this] { Guarded([=] { Timer1Timer(); }); });
+}

@@ -1,0 +1,103 @@
+// The main window's controller: the recorder's commands as the window's event handlers.
+// Handlers set the controls' states imperatively, in the order the commands have always used;
+// the toolbar, menu and status bar are the recorder's only model.
+#pragma once
+
+#include "apppaths.h"
+#include "mainwindowui.h"
+#include "platform.h"
+
+#include <QMainWindow>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class AudioBackend;
+class QAction;
+class TAboutBox;
+class TMediaPlayer;
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    // Builds the window and runs its creation handler (FormCreate), which prepares a new
+    // recording and, with "-rec" as the first argument, starts recording.
+    TForm1(Platform &platform, std::unique_ptr<AudioBackend> backend, AppPaths paths,
+           QStringList arguments, QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // The About box the application created after this window.
+    void setAboutBox(TAboutBox *box) { AboutBox = box; }
+
+    // State the tests and the application read.
+    bool fileSaved() const { return FileSaved; }
+    bool playing() const { return Playing; }
+    TMediaPlayer &mediaPlayer() { return *MediaPlayer1; }
+    const SaveDialogState &saveDialog() const { return SaveDialog1; }
+    const AppPaths &paths() const { return m_paths; }
+
+    // Runs the close query for a request to end the desktop session; false refuses it. After
+    // true, the window closes without asking again.
+    bool querySessionEnd();
+
+    // Commands (the sender is never used, so none takes one).
+    void SBNewClick();
+    void SSMenuClick(QAction *sender);
+    void SBRecClick();
+    void SBStopClick();
+    void SBPlayClick();
+    void SBPauseClick();
+    void SBSaveClick();
+    void SSosaClick();
+    void SPauseClick();
+    void Panel2DblClick();
+    void Label1DblClick();
+    void Timer1Timer();
+    void SBTimerClick();
+    void MMTimerClick();
+    void SBTimerMouseDown(Qt::MouseButton button);
+    void SBTimerMouseUp(Qt::MouseButton button);
+    void MMTimerSetClick();
+    void MMTimerAutoSaveClick();
+    void MMCompactModeClick();
+    void MMStayOnTopClick();
+    void MMVolumeClick();
+    void Contents1Click();
+    void About1Click();
+    void MMExitClick();
+    void FormCloseQuery(bool &canClose);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void FormCreate();
+    void ReadSettings();
+    void WriteSettings();
+    bool UnsavedGuard(const QString &text);
+    bool SaveRecording();
+    [[noreturn]] void DeviceFailure();
+    void WriteWorkFileTemplate(qint32 rate, qint32 bits, qint32 channels);
+    void SetInitialDir(const QString &dir);
+    void ReportDeviceFault();
+
+    // The application's general error display for what a handler lets escape.
+    void ShowError(const QString &message);
+    // Runs a handler from an event, catching what escapes it.
+    void Guarded(const std::function<void()> &handler);
+    void ConnectHandlers();
+
+    Platform &m_platform;
+    AppPaths m_paths;
+    QStringList m_arguments;
+    MainWindowUi ui;
+    std::unique_ptr<TMediaPlayer> MediaPlayer1;
+    SaveDialogState SaveDialog1;
+    TAboutBox *AboutBox = nullptr;
+    QString m_helpFile;
+    int m_checkedFormat = 13;  // the format entry the recorder last checked
+    bool FileSaved = false;
+    bool Playing = false;
+    bool m_closeApproved = false;  // the session's end already ran the close query
+};

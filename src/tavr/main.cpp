@@ -1,0 +1,39 @@
+// Tavrin: a small sound recorder.
+#include "about.h"
+#include "apppaths.h"
+#include "audiobackend.h"
+#include "qtplatform.h"
+#include "unit1.h"
+
+#include <QApplication>
+#include <QSessionManager>
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tavrin"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Tavrin"));
+    QApplication::setDesktopFileName(QStringLiteral("tavrin"));
+
+    std::unique_ptr<AudioBackend> backend = makeAudioBackend();
+    AudioBackend *devices = backend.get();  // owned by the window's device from here on
+    QtPlatform platform([devices] { return devices->outputDeviceCount(); });
+
+    const QStringList arguments = app.arguments().mid(1);
+    TForm1 form(platform, std::move(backend), AppPaths::forThisProcess(), arguments);
+    TAboutBox aboutBox(&form);
+    form.setAboutBox(&aboutBox);
+
+    // A refused close refuses the end of the desktop session too.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form](QSessionManager &manager) {
+        if (manager.allowsInteraction()) {
+            if (form.querySessionEnd())
+                QMetaObject::invokeMethod(&form, &QWidget::close, Qt::QueuedConnection);
+            else
+                manager.cancel();
+            manager.release();
+        }
+    });
+
+    form.show();
+    return app.exec();
+}
