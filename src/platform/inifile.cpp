@@ -1,0 +1,341 @@
+#include "inifile.h"
+
+#include "strconv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#elif defined(Q_OS_WIN)
+#include <io.h>
+#endif
+
+EIniFileError::EIniFileError(const QString &message)
+    : std::runtime_error(message.toStdString()), m_message(message) {}
+
+namespace {
+
+bool isBlank(QChar c) {
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r');
+}
+
+// Only blanks and tabs: QString::trimmed would also eat the ideographic space, which is text.
+QString trimBlanks(const QString &s) {
+    qsizetype begin = 0;
+    qsizetype end = s.size();
+    while (begin < end && isBlank(s.at(begin)))
+        ++begin;
+    while (end > begin && isBlank(s.at(end - 1)))
+        --end;
+    return s.mid(begin, end - begin);
+}
+
+enum class LineKind { Other, Comment, Section, Key };
+
+struct ParsedLine {
+    LineKind kind = LineKind::Other;
+    QString name;   // section or key name, trimmed
+    QString value;  // key value, trimmed
+};
+
+ParsedLine parseLine(const QString &line) {
+    ParsedLine p;
+    const QString t = trimBlanks(line);
+    if (t.isEmpty())
+        return p;
+    if (t.startsWith(QLatin1Char(';')) || t.startsWith(QLatin1Char('#'))) {
+        p.kind = LineKind::Comment;
+        return p;
+    }
+    if (t.startsWith(QLatin1Char('['))) {
+        const qsizetype close = t.indexOf(QLatin1Char(']'));
+        if (close > 0) {
+            p.kind = LineKind::Section;
+            p.name = trimBlanks(t.mid(1, close - 1));
+        }
+        return p;
+    }
+    const qsizetype eq = t.indexOf(QLatin1Char('='));
+    if (eq >= 0) {
+        p.kind = LineKind::Key;
+        p.name = trimBlanks(t.left(eq));
+        p.value = trimBlanks(t.mid(eq + 1));
+    }
+    return p;
+}
+
+bool sameName(const QString &a, const QString &b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// The lines of a section: [header, end) where header is the "[name]" line; -1 when absent.
+struct SectionRange {
+    qsizetype header = -1;
+    qsizetype end = -1;
+};
+
+SectionRange findSection(const QStringList &lines, const QString &section) {
+    SectionRange r;
+    const QString wanted = trimBlanks(section);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const ParsedLine p = parseLine(lines.at(i));
+        if (p.kind != LineKind::Section)
+            continue;
+        if (r.header >= 0) {
+            r.end = i;
+            return r;
+        }
+        if (sameName(p.name, wanted))
+            r.header = i;
+    }
+    if (r.header >= 0)
+        r.end = lines.size();
+    return r;
+}
+
+qsizetype findKey(const QStringList &lines, const SectionRange &r, const QString &key) {
+    const QString wanted = trimBlanks(key);
+    for (qsizetype i = r.header + 1; i < r.end; ++i) {
+        const ParsedLine p = parseLine(lines.at(i));
+        if (p.kind == LineKind::Key && sameName(p.name, wanted))
+            return i;
+    }
+    return -1;
+}
+
+// A line break inside a value would start a new line of the file, and with it possibly a new
+// key or section. A reader of the file would see only the first line, so that is what is kept.
+QString oneLine(const QString &value) {
+    for (qsizetype i = 0; i < value.size(); ++i)
+        if (value.at(i) == QLatin1Char('\r') || value.at(i) == QLatin1Char('\n'))
+            return value.left(i);
+    return value;
+}
+
+QString capToBytes(const QString &value, int maxBytes) {
+    int bytes = 0;
+    qsizetype i = 0;
+    while (i < value.size()) {
+        const char32_t c = value.at(i).isHighSurrogate() && i + 1 < value.size()
+                               ? QChar::surrogateToUcs4(value.at(i), value.at(i + 1))
+                               : value.at(i).unicode();
+        const int units = c > 0xFFFF ? 2 : 1;
+        const int len = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+        if (bytes + len > maxBytes)
+            break;
+        bytes += len;
+        i += units;
+    }
+    return value.left(i);
+}
+
+// What a read finds: the document, or nothing when the file does not exist. A file that
+// exists but cannot be read is an error for a writer, which must not replace what it
+// could not see.
+enum class LoadResult { Loaded, Missing, Unreadable };
+
+LoadResult loadDocument(const QString &fileName, IniDocument *doc) {
+    QFile f(fileName);
+    if (!f.exists())
+        return LoadResult::Missing;
+    if (!f.open(QIODevice::ReadOnly))
+        return LoadResult::Unreadable;
+    const QByteArray bytes = f.readAll();
+    if (f.error() != QFileDevice::NoError)
+        return LoadResult::Unreadable;
+    *doc = IniDocument::parse(bytes);
+    return LoadResult::Loaded;
+}
+
+bool syncFile(int fd) {
+#ifdef Q_OS_UNIX
+    return ::fsync(fd) == 0;
+#elif defined(Q_OS_WIN)
+    return ::_commit(fd) == 0;
+#else
+    Q_UNUSED(fd);
+    return true;
+#endif
+}
+
+void syncDirectory(const QString &dir) {
+#ifdef Q_OS_UNIX
+    // The rename is durable only once the directory entry is; a failure here loses nothing
+    // that was there before, so it is not reported.
+    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+#else
+    Q_UNUSED(dir);
+#endif
+}
+
+[[noreturn]] void throwWriteError(const QString &fileName) {
+    throw EIniFileError(QStringLiteral("%1 に書き込めません").arg(QDir::toNativeSeparators(fileName)));
+}
+
+// Replaces the file in one step: the new text goes to a temporary file beside it, reaches the
+// disk, and only then takes the file's name. A crash or a full disk leaves the old file.
+void saveDocument(const QString &fileName, const IniDocument &doc) {
+    const QByteArray bytes = doc.serialize();
+    QSaveFile f(fileName);
+    if (!f.open(QIODevice::WriteOnly))
+        throwWriteError(fileName);
+    if (f.write(bytes) != bytes.size() || !f.flush() || !syncFile(f.handle())) {
+        f.cancelWriting();  // the temporary file goes with the object
+        throwWriteError(fileName);
+    }
+    if (!f.commit())
+        throwWriteError(fileName);
+    syncDirectory(QFileInfo(fileName).absolutePath());
+}
+
+} // namespace
+
+IniDocument IniDocument::parse(const QByteArray &bytes) {
+    IniDocument doc;
+    QByteArray body = bytes;
+    if (body.startsWith("\xEF\xBB\xBF")) {
+        doc.m_bom = true;
+        body.remove(0, 3);
+    }
+    const QString text = isValidUtf8(body) ? QString::fromUtf8(body) : fromSjis(body);
+    const qsizetype firstLf = text.indexOf(QLatin1Char('\n'));
+    if (firstLf > 0 && text.at(firstLf - 1) == QLatin1Char('\r'))
+        doc.m_eol = QStringLiteral("\r\n");
+    if (text.isEmpty())
+        return doc;
+    doc.m_lines = text.split(QLatin1Char('\n'));
+    if (doc.m_lines.last().isEmpty())
+        doc.m_lines.removeLast();
+    for (QString &line : doc.m_lines)
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+    return doc;
+}
+
+QByteArray IniDocument::serialize() const {
+    QByteArray out;
+    if (m_bom)
+        out.append("\xEF\xBB\xBF");
+    const QByteArray eol = m_eol.toLatin1();
+    for (const QString &line : m_lines) {
+        out.append(line.toUtf8());
+        out.append(eol);
+    }
+    return out;
+}
+
+std::optional<QString> IniDocument::value(const QString &section, const QString &key) const {
+    const SectionRange r = findSection(m_lines, section);
+    if (r.header < 0)
+        return std::nullopt;
+    const qsizetype k = findKey(m_lines, r, key);
+    if (k < 0)
+        return std::nullopt;
+    return parseLine(m_lines.at(k)).value;
+}
+
+void IniDocument::setValue(const QString &section, const QString &key, const QString &value) {
+    const QString v = oneLine(value);
+    const SectionRange r = findSection(m_lines, section);
+    if (r.header < 0) {
+        if (!m_lines.isEmpty() && !trimBlanks(m_lines.last()).isEmpty())
+            m_lines.append(QString());
+        m_lines.append(QLatin1Char('[') + trimBlanks(section) + QLatin1Char(']'));
+        m_lines.append(trimBlanks(key) + QLatin1Char('=') + v);
+        return;
+    }
+    const qsizetype k = findKey(m_lines, r, key);
+    if (k >= 0) {
+        // The name keeps the spelling the file gave it.
+        m_lines[k] = parseLine(m_lines.at(k)).name + QLatin1Char('=') + v;
+        return;
+    }
+    // After the section's last key; without keys, after its last non-blank line. Blank lines
+    // and comments that lead to the next section stay in front of it.
+    qsizetype insertAt = -1;
+    qsizetype lastNonBlank = r.header;
+    for (qsizetype i = r.header + 1; i < r.end; ++i) {
+        const ParsedLine p = parseLine(m_lines.at(i));
+        if (p.kind == LineKind::Key)
+            insertAt = i + 1;
+        if (!trimBlanks(m_lines.at(i)).isEmpty())
+            lastNonBlank = i;
+    }
+    if (insertAt < 0)
+        insertAt = lastNonBlank + 1;
+    m_lines.insert(insertAt, trimBlanks(key) + QLatin1Char('=') + v);
+}
+
+bool IniDocument::removeKey(const QString &section, const QString &key) {
+    const SectionRange r = findSection(m_lines, section);
+    if (r.header < 0)
+        return false;
+    const qsizetype k = findKey(m_lines, r, key);
+    if (k < 0)
+        return false;
+    m_lines.removeAt(k);
+    return true;
+}
+
+QString getPrivateProfileString(const QString &section, const QString &key, const QString &def,
+                                const QString &fileName) {
+    IniDocument doc;
+    if (loadDocument(fileName, &doc) != LoadResult::Loaded)
+        return def;
+    const std::optional<QString> v = doc.value(section, key);
+    return v ? capToBytes(*v, kIniValueMaxBytes) : def;
+}
+
+void writePrivateProfileString(const QString &section, const QString &key,
+                               const std::optional<QString> &value, const QString &fileName) {
+    IniDocument doc;
+    const LoadResult loaded = loadDocument(fileName, &doc);
+    if (loaded == LoadResult::Unreadable)
+        throwWriteError(fileName);
+    if (!value) {
+        if (!doc.removeKey(section, key))
+            return;
+    } else {
+        doc.setValue(section, key, *value);
+    }
+    saveDocument(fileName, doc);
+}
+
+QString TIniFile::ReadString(const QString &section, const QString &key, const QString &def) const {
+    return getPrivateProfileString(section, key, def, m_fileName);
+}
+
+qint32 TIniFile::ReadInteger(const QString &section, const QString &key, qint32 def) const {
+    QString text = ReadString(section, key, QString());
+    if (text.size() > 2 && text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        text.replace(0, 2, QLatin1Char('$'));
+    return strToIntDef(text, def);
+}
+
+bool TIniFile::ReadBool(const QString &section, const QString &key, bool def) const {
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+void TIniFile::WriteString(const QString &section, const QString &key, const QString &value) {
+    writePrivateProfileString(section, key, value, m_fileName);
+}
+
+void TIniFile::WriteInteger(const QString &section, const QString &key, qint32 value) {
+    WriteString(section, key, QString::number(value));
+}
+
+void TIniFile::WriteBool(const QString &section, const QString &key, bool value) {
+    WriteString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void TIniFile::DeleteKey(const QString &section, const QString &key) {
+    writePrivateProfileString(section, key, std::nullopt, m_fileName);
+}

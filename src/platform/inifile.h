@@ -1,0 +1,78 @@
+// The settings file: a Windows INI file read and written with the semantics of the Windows
+// profile functions. Every call goes to the file; nothing is cached between calls.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <stdexcept>
+
+// A settings file that could not be written (or could not be read before a rewrite).
+class EIniFileError : public std::runtime_error {
+public:
+    explicit EIniFileError(const QString &message);
+    QString message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+// The text of an INI file in memory, line by line, so that a rewrite keeps every line it does
+// not change (comments, blank lines, unknown keys and sections) as it was.
+class IniDocument {
+public:
+    // Reads UTF-8 (with or without a byte-order mark); text that is not valid UTF-8 is CP932.
+    static IniDocument parse(const QByteArray &bytes);
+    // Always UTF-8, with the line ends the file had (LF for a new file).
+    QByteArray serialize() const;
+
+    // Section and key names match without regard to case; the value comes back trimmed.
+    std::optional<QString> value(const QString &section, const QString &key) const;
+    // Replaces the key's line, or adds the key at the end of its section, or adds the section
+    // at the end of the file.
+    void setValue(const QString &section, const QString &key, const QString &value);
+    // Removes the key's line; false when there was no such key.
+    bool removeKey(const QString &section, const QString &key);
+
+    const QStringList &lines() const { return m_lines; }
+
+private:
+    QStringList m_lines;
+    QString m_eol = QStringLiteral("\n");
+    bool m_bom = false;
+};
+
+// The longest value a read returns, in bytes of the file's text.
+inline constexpr int kIniValueMaxBytes = 2047;
+
+// The profile functions. A missing file, section or key reads the default; a key present with
+// an empty value reads the empty text. A write replaces the file atomically and throws
+// EIniFileError when it fails; a value of std::nullopt deletes the key.
+QString getPrivateProfileString(const QString &section, const QString &key, const QString &def,
+                                const QString &fileName);
+void writePrivateProfileString(const QString &section, const QString &key,
+                               const std::optional<QString> &value, const QString &fileName);
+
+// The settings-file object: holds nothing but the file's name.
+class TIniFile {
+public:
+    explicit TIniFile(QString fileName) : m_fileName(std::move(fileName)) {}
+
+    const QString &FileName() const { return m_fileName; }
+
+    QString ReadString(const QString &section, const QString &key, const QString &def) const;
+    // "0x"/"0X" followed by more text reads as hexadecimal; anything unconvertible is def.
+    qint32 ReadInteger(const QString &section, const QString &key, qint32 def) const;
+    // Any non-zero integer is true.
+    bool ReadBool(const QString &section, const QString &key, bool def) const;
+
+    void WriteString(const QString &section, const QString &key, const QString &value);
+    void WriteInteger(const QString &section, const QString &key, qint32 value);
+    void WriteBool(const QString &section, const QString &key, bool value);
+    void DeleteKey(const QString &section, const QString &key);
+
+private:
+    QString m_fileName;
+};
