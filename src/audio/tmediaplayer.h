@@ -44,6 +44,12 @@ enum MciError : quint32 {
     MCIERR_WAVE_INPUTSUNSUITABLE = 324,
     MCIERR_FILE_READ = 348,
     MCIERR_FILE_WRITE = 349,
+    MCIERR_OUTOFRANGE = 282,
+    MCIERR_BAD_TIME_FORMAT = 293,
+    // Our own codes, in the range left to drivers.
+    MCIERR_WAVE_FORMAT_UNSUPPORTED = 512,  // a WAV file, but not 8/16-bit PCM mono/stereo
+    MCIERR_SPOOL_CREATE = 513,             // no room for the recording in the spool folder
+    MCIERR_WAVE_OVERRUN = 514,             // the disk fell behind capture; frames were lost
 };
 
 // The text for a device error code; returns false (text untouched) for an unknown code.
@@ -91,6 +97,9 @@ public:
     DeviceFault takeFault();
 
     AudioBackend &backend();
+
+    // The file that holds the current recording (empty before the first Record of an Open).
+    QString spoolPath() const;
 
 private:
     struct Impl;
