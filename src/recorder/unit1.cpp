@@ -5,6 +5,7 @@
 #include "routines.h"
 #include "strconv.h"
 #include "tmediaplayer.h"
+#include "wavfile.h"
 #include "widgets.h"
 
 #include <QActionGroup>
@@ -196,7 +197,10 @@ void TForm1::SBNewClick() {
         caption = ReplaceText(caption, QStringLiteral("ステレオ"), QStringLiteral("ｽﾃﾚｵ"));
         caption = ReplaceText(caption, QStringLiteral("モノラル"), QStringLiteral("ﾓﾉﾗﾙ"));
         ui.Label1->setCaption(caption);
-        if (!QFileInfo::exists(m_paths.workFile()))
+        // A work file that is missing, or damaged past reading, is written afresh: it only
+        // ever holds the template, so nothing is lost by that.
+        WavInfo info;
+        if (readWavHeader(m_paths.workFile(), &info) != 0)
             SSMenuClick(entry);
     }
     MediaPlayer1->FileName = m_paths.workFile();
