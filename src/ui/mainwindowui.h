@@ -3,6 +3,8 @@
 // object name, so tests find them with findChild.
 #pragma once
 
+#include <QFont>
+#include <QIcon>
 #include <QList>
 
 class QAction;
@@ -12,6 +14,7 @@ class QMenu;
 class QMenuBar;
 class QTimer;
 class QWidget;
+class QPixmap;
 class TSpeedButton;
 class TBevel;
 class TStatusPanel;
@@ -28,7 +31,10 @@ struct MainWindowUi {
     TSpeedButton *SBPause = nullptr;
     TSpeedButton *SBStop = nullptr;
     TSpeedButton *SBRec = nullptr;
-    TSpeedButton *SBTimer = nullptr;  // latching: isChecked() is its Down state
+    // Latching: isChecked() is its Down state. A left click toggles it before clicked() fires,
+    // so a click handler already sees the new state. A right press or release only reports
+    // mousePressed/mouseReleased and never toggles or clicks.
+    TSpeedButton *SBTimer = nullptr;
     TBevel *Bevel6 = nullptr;
     TBevel *Bevel7 = nullptr;
     TBevel *Bevel8 = nullptr;
@@ -52,9 +58,16 @@ struct MainWindowUi {
     QMenu *Show1 = nullptr;
     QMenu *MMSelect = nullptr;
     QActionGroup *formatGroup = nullptr;
-    // SS0..SS13 in menu order; SS4 and SS9 are separators. SS[n]->data() is its Tag (n).
+    // SS0..SS13 in menu order; SS4 and SS9 are separators. SS[n]->data() is its Tag (n), and
+    // an entry's format, "rate,bits,channels", is its statusTip(). The twelve entries form the
+    // exclusive formatGroup: by the time an entry's triggered() fires, Qt has already moved the
+    // check to it, so a handler that wants to undo the choice must put the check back itself.
     QList<QAction *> SS;
     QAction *Bar02 = nullptr;
+    // MMTimer, MMTimerAutoSave, MMCompactMode and MMStayOnTop are checkable and nothing here
+    // connects to them. A click (or trigger()) toggles the check first and then emits
+    // triggered(checked): inside a triggered handler isChecked() already holds the NEW state,
+    // and the state before the click is !isChecked(). setChecked() emits no triggered().
     QAction *MMTimer = nullptr;
     QAction *MMTimerSet = nullptr;
     QAction *MMTimerAutoSave = nullptr;
@@ -73,6 +86,13 @@ struct MainWindowUi {
     QAction *SSkip = nullptr;   // hidden, Ctrl+Right
 
     QAction *Sosa1 = nullptr;  // menu-bar command without a submenu, shown in compact mode
+
+    // Fonts and icons shared with the About box.
+    static QFont windowFont();        // the Japanese UI font, 12 px
+    static QFont statusFont();        // the same, bold: the status bar and its label
+    static QIcon windowIcon();        // 16 x 16 microphone: the window's and the application's
+    static QPixmap programIconImage(); // 32 x 32 16-colour program icon (About box)
+    static QIcon programIcon();       // the program icon at every size that is drawn
 
     // Builds everything onto the window: caption, icon, font, fixed frame, menus, toolbar,
     // status bar, timer. Hidden items are added to the window (their shortcuts work) but to

@@ -1,0 +1,290 @@
+#include "widgets.h"
+
+#include <QImage>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace {
+
+QColor shadowColor(const QPalette &pal) { return pal.color(QPalette::Dark); }
+QColor highlightColor(const QPalette &pal) { return pal.color(QPalette::Light); }
+
+// A one-pixel box outline the way the classic bevel draws it: the first colour takes the left
+// column and the top row (but not the top-right pixel), the second the right column and the
+// bottom row (but not the bottom-left pixel).
+void drawBoxOutline(QPainter &p, const QRect &r, const QColor &topLeft, const QColor &bottomRight)
+{
+    if (r.width() <= 0 || r.height() <= 0)
+        return;
+    const int l = r.left(), t = r.top(), rr = r.right(), b = r.bottom();
+    p.setPen(Qt::NoPen);
+    p.fillRect(QRect(l, t, 1, r.height()), topLeft);
+    if (r.width() > 1)
+        p.fillRect(QRect(l, t, r.width() - 1, 1), topLeft);
+    if (r.width() > 1 || r.height() > 1) {
+        p.fillRect(QRect(rr, t, 1, r.height() - (r.width() == 1 ? 1 : 0)), bottomRight);
+        p.fillRect(QRect(l + 1, b, r.width() - 1, 1), bottomRight);
+    }
+}
+
+QImage withTransparentGround(const QImage &src)
+{
+    QImage img = src.convertToFormat(QImage::Format_ARGB32);
+    if (img.isNull())
+        return img;
+    const QRgb ground = img.pixel(0, img.height() - 1);
+    for (int y = 0; y < img.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(img.scanLine(y));
+        for (int x = 0; x < img.width(); ++x)
+            if (qAlpha(line[x]) == 0 || (line[x] | 0xff000000u) == (ground | 0xff000000u))
+                line[x] = 0;
+    }
+    return img;
+}
+
+// The greyed, embossed look of a one-image glyph: every dark pixel becomes a shadow-grey pixel
+// with a highlight-white pixel below and to the right of it. Light pixels (white, silver) drop out.
+QImage embossedDisabled(const QImage &glyph, const QPalette &pal)
+{
+    QImage out(glyph.size(), QImage::Format_ARGB32);
+    out.fill(0);
+    auto ink = [&](int x, int y) {
+        if (x < 0 || y < 0 || x >= glyph.width() || y >= glyph.height())
+            return false;
+        const QRgb c = glyph.pixel(x, y);
+        return qAlpha(c) != 0 && qGray(c) < 160;
+    };
+    const QRgb hi = highlightColor(pal).rgb() | 0xff000000u;
+    const QRgb sh = shadowColor(pal).rgb() | 0xff000000u;
+    for (int y = 0; y < glyph.height(); ++y)
+        for (int x = 0; x < glyph.width(); ++x) {
+            if (ink(x, y))
+                out.setPixel(x, y, sh);
+            else if (ink(x - 1, y - 1))
+                out.setPixel(x, y, hi);
+        }
+    return out;
+}
+
+// The stop-time caption was laid out for a font with 6-pixel digits; the Japanese fonts found
+// here have wider ones. Rather than clip the caption, close up the letters and, if that is
+// not enough, narrow them until the caption fits beside the glyph.
+QFont fittedCaptionFont(const QFont &base, const QString &caption, int room)
+{
+    QFont f = base;
+    if (room <= 0 || QFontMetrics(f).horizontalAdvance(caption) <= room)
+        return f;
+    f.setLetterSpacing(QFont::AbsoluteSpacing, -1);
+    const int tight = QFontMetrics(f).horizontalAdvance(caption);
+    if (tight > room)
+        f.setStretch(qBound(60, 100 * room / tight, 100));
+    return f;
+}
+
+} // namespace
+
+TSpeedButton::TSpeedButton(QWidget *parent)
+    : QAbstractButton(parent)
+{
+    setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_AlwaysShowToolTips);
+    setAttribute(Qt::WA_Hover);
+}
+
+void TSpeedButton::setGlyph(const QPixmap &strip, int imageCount)
+{
+    const QImage all = withTransparentGround(strip.toImage());
+    const int side = all.height();
+    m_enabled = QPixmap::fromImage(all.copy(0, 0, side, side));
+    if (imageCount >= 2 && all.width() >= 2 * side)
+        m_disabled = QPixmap::fromImage(all.copy(side, 0, side, side));
+    else
+        m_disabled = QPixmap::fromImage(embossedDisabled(all.copy(0, 0, side, side), palette()));
+    update();
+}
+
+QSize TSpeedButton::sizeHint() const
+{
+    return QSize(25, 25);
+}
+
+void TSpeedButton::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    const QRect r = rect();
+    const bool pressed = isDown();
+    const bool latched = isChecked() && !pressed;
+
+    // A latched button shows a dithered face, as a held-down toggle does on the classic desktop.
+    if (latched) {
+        QImage dither(2, 2, QImage::Format_RGB32);
+        const QRgb face = palette().color(QPalette::Button).rgb();
+        const QRgb light = highlightColor(palette()).rgb();
+        dither.setPixel(0, 0, face);
+        dither.setPixel(1, 1, face);
+        dither.setPixel(1, 0, light);
+        dither.setPixel(0, 1, light);
+        p.fillRect(r.adjusted(1, 1, -1, -1), QBrush(dither));
+    }
+    if (pressed || isChecked())
+        drawBoxOutline(p, r, shadowColor(palette()), highlightColor(palette()));
+    else if (m_hover && isEnabled())
+        drawBoxOutline(p, r, highlightColor(palette()), shadowColor(palette()));
+
+    const int offset = (pressed || isChecked()) ? 1 : 0;
+    const QPixmap &glyph = isEnabled() ? m_enabled : m_disabled;
+    const int gw = glyph.isNull() ? 0 : glyph.width();
+    const int gh = glyph.isNull() ? 0 : glyph.height();
+    const QString caption = text();
+
+    if (caption.isEmpty()) {
+        if (!glyph.isNull())
+            p.drawPixmap((r.width() - gw + 1) / 2 + offset, (r.height() - gh + 1) / 2 + offset, glyph);
+        return;
+    }
+
+    // Glyph to the left of the caption, the pair centred with 4 pixels between them.
+    const int spacing = gw > 0 ? 4 : 0;
+    const QFont captionFont = fittedCaptionFont(font(), caption, r.width() - 4 - gw - spacing);
+    const QFontMetrics fm(captionFont);
+    const int tw = fm.horizontalAdvance(caption);
+    const int total = gw + spacing + tw;
+    const int x0 = (r.width() - total + 1) / 2 + offset;
+    if (!glyph.isNull())
+        p.drawPixmap(x0, (r.height() - gh + 1) / 2 + offset, glyph);
+    const QRect textRect(x0 + gw + spacing, (r.height() - fm.height() + 1) / 2 + offset, tw, fm.height());
+    p.setFont(captionFont);
+    if (isEnabled()) {
+        p.setPen(palette().color(QPalette::ButtonText));
+        p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, caption);
+    } else {
+        p.setPen(highlightColor(palette()));
+        p.drawText(textRect.translated(1, 1), Qt::AlignLeft | Qt::AlignVCenter, caption);
+        p.setPen(shadowColor(palette()));
+        p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, caption);
+    }
+}
+
+void TSpeedButton::mousePressEvent(QMouseEvent *e)
+{
+    emit mousePressed(e->button());
+    if (e->button() == Qt::LeftButton)
+        QAbstractButton::mousePressEvent(e);
+    else
+        e->accept(); // keeps the release for us; only the left button clicks or toggles
+}
+
+void TSpeedButton::mouseReleaseEvent(QMouseEvent *e)
+{
+    emit mouseReleased(e->button());
+    if (e->button() == Qt::LeftButton)
+        QAbstractButton::mouseReleaseEvent(e);
+    else
+        e->accept();
+}
+
+void TSpeedButton::enterEvent(QEnterEvent *e)
+{
+    m_hover = true;
+    update();
+    QAbstractButton::enterEvent(e);
+}
+
+void TSpeedButton::leaveEvent(QEvent *e)
+{
+    m_hover = false;
+    update();
+    QAbstractButton::leaveEvent(e);
+}
+
+bool TSpeedButton::event(QEvent *e)
+{
+    // A button disabled under the pointer gets no leave event; forget the hover so that it
+    // does not come back raised when it is enabled again somewhere else.
+    if (e->type() == QEvent::EnabledChange && !isEnabled())
+        m_hover = false;
+    return QAbstractButton::event(e);
+}
+
+TBevel::TBevel(Style style, QWidget *parent)
+    : QWidget(parent)
+    , m_style(style)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void TBevel::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    const QColor sh = shadowColor(palette());
+    const QColor hi = highlightColor(palette());
+    if (m_style == Lowered)
+        drawBoxOutline(p, rect(), sh, hi);
+    else
+        drawBoxOutline(p, rect(), hi, sh);
+}
+
+TStatusPanel::TStatusPanel(QWidget *parent)
+    : QFrame(parent)
+{
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    pal.setColor(QPalette::WindowText, Qt::white);
+    setPalette(pal);
+    setAutoFillBackground(false);
+}
+
+void TStatusPanel::setCaption(const QString &text)
+{
+    if (text == m_caption)
+        return;
+    m_caption = text;
+    update();
+}
+
+void TStatusPanel::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    const QRect r = rect();
+    p.fillRect(r, palette().color(QPalette::Window));
+    // The system's shadow and highlight, not the panel's own (black) palette.
+    const QPalette sys = parentWidget() ? parentWidget()->palette() : QPalette();
+    drawBoxOutline(p, r, shadowColor(sys), highlightColor(sys));
+    p.setFont(font());
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawText(r.adjusted(1, 1, -1, -1), Qt::AlignRight | Qt::AlignVCenter, m_caption);
+}
+
+void TStatusPanel::mouseDoubleClickEvent(QMouseEvent *e)
+{
+    if (e->button() == Qt::LeftButton) {
+        e->accept();
+        emit doubleClicked();
+        return;
+    }
+    QFrame::mouseDoubleClickEvent(e);
+}
+
+TStatusLabel::TStatusLabel(QWidget *parent)
+    : QLabel(parent)
+{
+    setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    setTextFormat(Qt::PlainText);
+    setAutoFillBackground(false);
+    setMargin(0);
+    setIndent(0);
+}
+
+void TStatusLabel::setCaption(const QString &text)
+{
+    setText(text);
+    resize(qMax(1, fontMetrics().horizontalAdvance(text)), height());
+}
+
+void TStatusLabel::mouseDoubleClickEvent(QMouseEvent *e)
+{
+    // Accepted here so that the status bar under the label does not see it as its own.
+    e->accept();
+    if (e->button() == Qt::LeftButton)
+        emit doubleClicked();
+}
