@@ -12,7 +12,7 @@ class FakeAudioBackend : public AudioBackend {
 public:
     FakeAudioBackend();
 
-    bool realTime() const override { return false; }
+    bool realTime() const override { return m_realTime; }
     int outputDeviceCount() override { return m_outputDevices; }
     quint32 start(Direction direction, const AudioFormat &format,
                   AudioStreamClient *client) override;
@@ -26,6 +26,9 @@ public:
     void advance(qint64 ms);
 
     void setOutputDeviceCount(int count) { m_outputDevices = count; }
+    // Claims to be real-time, so that the device moves audio through its ring and disk thread;
+    // the callbacks still run inside advance().
+    void setRealTime(bool realTime) { m_realTime = realTime; }
     // The next start() is refused with this code (0: accept again).
     void refuseStart(quint32 code) { m_refuseCode = code; }
     // The running stream breaks off as the sound server's would.
@@ -44,6 +47,7 @@ public:
 private:
     void runFrames(qint64 frames);
 
+    bool m_realTime = false;
     int m_outputDevices = 1;
     quint32 m_refuseCode = 0;
     quint32 m_failureCode = 0;

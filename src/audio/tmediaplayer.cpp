@@ -208,14 +208,20 @@ struct TMediaPlayer::Impl : AudioStreamClient {
     std::vector<char> diskBuffer;
 
     bool inlineIo() const { return !backend->realTime(); }
+    // Milliseconds are rounded to the nearest, so that a recording of 1.5 s reads 1500.
     qint32 ms(qint64 frames) const
     {
         if (format.rate <= 0)
             return 0;
-        return qint32(std::min<qint64>(frames * 1000 / format.rate, 0x7FFFFFFF));
+        return qint32(std::min<qint64>((frames * 2000 + format.rate) / (2 * qint64(format.rate)), 0x7FFFFFFF));
     }
-    // Rounded up, so that ms(framesAt(x)) == x.
-    qint64 framesAt(qint64 msValue) const { return (msValue * format.rate + 999) / 1000; }
+    // The first frame that reads as msValue, so that ms(framesAt(x)) == x.
+    qint64 framesAt(qint64 msValue) const
+    {
+        if (msValue <= 0)
+            return 0;
+        return ((2 * msValue - 1) * format.rate + 1999) / 2000;
+    }
 
     void setFault(quint32 code)
     {
@@ -469,6 +475,7 @@ struct TMediaPlayer::Impl : AudioStreamClient {
             diskRequest(Job::None, false);
         posFrames = at;
         mode = ModeStopped;
+        ioFailed = false;  // reported by the caller; the next Play tries again
     }
 
     void endRecording()
@@ -488,6 +495,7 @@ struct TMediaPlayer::Impl : AudioStreamClient {
             syncSpool();
         posFrames = totalFrames;
         mode = ModeStopped;
+        ioFailed = false;  // reported by the caller; the next Record tries again
     }
 
     void reportOverrun()
@@ -677,9 +685,8 @@ void TMediaPlayer::Play()
     if (d->ms(d->posFrames) == d->ms(d->totalFrames))
         d->posFrames = 0;
     const qint64 total = d->totalFrames;
-    if (d->posFrames >= total || d->ioFailed) {
-        // Nothing to play (or a spool that cannot be read): the device stays where it is.
-        d->errorCode = d->ioFailed ? quint32(MCIERR_FILE_READ) : 0u;
+    if (d->posFrames >= total) {
+        d->errorCode = 0;  // nothing to play
         return;
     }
     d->playStartFrame = d->posFrames;
@@ -713,12 +720,6 @@ void TMediaPlayer::Record()
         return;
     }
     d->stopActivity();
-    if (d->ioFailed) {
-        // The spool could not take more; what it holds stays playable and savable.
-        d->errorCode = d->ioFailCode;
-        d->setFault(d->ioFailCode);
-        return;
-    }
     if (!d->ensureSpool()) {
         d->errorCode = MCIERR_SPOOL_CREATE;
         d->setFault(MCIERR_SPOOL_CREATE);

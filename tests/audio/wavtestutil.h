@@ -1,0 +1,93 @@
+// Small helpers shared by the audio tests: writing WAV headers by hand and reading what the
+// device wrote through libsndfile.
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <sndfile.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace wavtest {
+
+inline void put32(QByteArray &b, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b.append(char((v >> (8 * i)) & 0xFF));
+}
+inline void put16(QByteArray &b, uint16_t v)
+{
+    b.append(char(v & 0xFF));
+    b.append(char(v >> 8));
+}
+
+// The 44-byte work-file template, optionally with a different format tag and some data.
+inline QByteArray templateBytes(int rate, int bits, int channels, uint16_t tag = 1,
+                                const QByteArray &data = {})
+{
+    QByteArray b;
+    b.append("RIFF");
+    put32(b, uint32_t(36 + data.size()));
+    b.append("WAVE");
+    b.append("fmt ");
+    put32(b, 16);
+    put16(b, tag);
+    put16(b, uint16_t(channels));
+    put32(b, uint32_t(rate));
+    put32(b, uint32_t(rate * channels * (bits / 8)));
+    put16(b, uint16_t(channels * (bits / 8)));
+    put16(b, uint16_t(bits));
+    b.append("data");
+    put32(b, uint32_t(data.size()));
+    b.append(data);
+    return b;
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct Sound {
+    bool ok = false;
+    int rate = 0;
+    int channels = 0;
+    int subtype = 0;  // SF_FORMAT_PCM_U8 or SF_FORMAT_PCM_16
+    int major = 0;
+    std::vector<int> samples;  // interleaved, as stored: 0..255 for 8-bit, signed for 16-bit
+    int64_t frames = 0;
+};
+
+inline Sound readSound(const QString &path)
+{
+    Sound s;
+    SF_INFO info{};
+    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!f)
+        return s;
+    s.rate = info.samplerate;
+    s.channels = info.channels;
+    s.subtype = info.format & SF_FORMAT_SUBMASK;
+    s.major = info.format & SF_FORMAT_TYPEMASK;
+    s.frames = info.frames;
+    std::vector<short> raw(size_t(info.frames * info.channels));
+    const sf_count_t got = sf_readf_short(f, raw.data(), info.frames);
+    sf_close(f);
+    s.ok = got == info.frames;
+    s.samples.reserve(raw.size());
+    for (short v : raw)
+        s.samples.push_back(s.subtype == SF_FORMAT_PCM_U8 ? (v >> 8) + 128 : v);
+    return s;
+}
+
+} // namespace wavtest
