@@ -1,0 +1,405 @@
+#include "qtplatform.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+
+#include <functional>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// Runs the action on the next modal widget of type T that is not `notThis`, once the modal
+// loop that shows it is running. Keeps asking on each pass of the event loop.
+template <typename T>
+void onModal(std::function<void(T *)> action, QWidget *notThis = nullptr, int tries = 2000) {
+    QTimer::singleShot(0, [=] {
+        auto *w = qobject_cast<T *>(QApplication::activeModalWidget());
+        if (w && w != notThis && w->isVisible()) {
+            action(w);
+            return;
+        }
+        if (tries > 0)
+            onModal<T>(action, notThis, tries - 1);
+    });
+}
+
+QPushButton *buttonWithText(QWidget *w, const QString &text) {
+    for (QPushButton *b : w->findChildren<QPushButton *>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+} // namespace
+
+class TstQtPlatform : public QObject {
+    Q_OBJECT
+private slots:
+    void questionBoxHasJapaneseButtonsAndYesDefault();
+    void questionBoxAnswers_data();
+    void questionBoxAnswers();
+    void okBoxAnswersOkWhicheverWayItCloses();
+    void inputQueryShowsValueSelectedAndLimited();
+    void inputQueryOkAndCancel();
+    void saveDialogAcceptsNewNameWithSuffix();
+    void saveDialogAsksBeforeOverwriting();
+    void saveDialogRefusesMissingFolder();
+    void nameFilterConversion();
+    void stayOnTopKeepsPlaceAndWindow();
+    void stayOnTopBeforeFirstShow();
+    void widgetAtFindsDisabledWidgets();
+    void deviceCountComesFromOwner();
+    void volumeControlStartsMixerOnInputTab();
+    void terminateFlushesAndSkipsExitHandlers();
+};
+
+void TstQtPlatform::questionBoxHasJapaneseButtonsAndYesDefault() {
+    QtPlatform p;
+    QString title, text;
+    QStringList buttons;
+    QString defaultButton;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    onModal<QMessageBox>([&](QMessageBox *box) {
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        for (QAbstractButton *b : box->buttons())
+            buttons << b->text();
+        defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
+        box->reject();
+    });
+    p.messageBox(nullptr, QStringLiteral("確認"),
+                 QStringLiteral("ファイルは保存されていません。\n\rファイルを保存しますか？"),
+                 MsgButtons::YesNoCancel, MsgIcon::Question);
+    QCOMPARE(title, QStringLiteral("確認"));
+    QCOMPARE(text, QStringLiteral("ファイルは保存されていません。\nファイルを保存しますか？"));
+    QCOMPARE(icon, QMessageBox::Question);
+    buttons.sort();
+    QStringList expected{QStringLiteral("はい(&Y)"), QStringLiteral("いいえ(&N)"), QStringLiteral("キャンセル")};
+    expected.sort();
+    QCOMPARE(buttons, expected);
+    QCOMPARE(defaultButton, QStringLiteral("はい(&Y)"));
+}
+
+void TstQtPlatform::questionBoxAnswers_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("result");
+    QTest::newRow("yes") << "はい(&Y)" << int(MsgResult::Yes);
+    QTest::newRow("no") << "いいえ(&N)" << int(MsgResult::No);
+    QTest::newRow("cancel") << "キャンセル" << int(MsgResult::Cancel);
+    QTest::newRow("enter") << "Enter" << int(MsgResult::Yes);
+    QTest::newRow("escape") << "Esc" << int(MsgResult::Cancel);
+    QTest::newRow("close box") << "close" << int(MsgResult::Cancel);
+}
+
+void TstQtPlatform::questionBoxAnswers() {
+    QFETCH(QString, how);
+    QFETCH(int, result);
+    QtPlatform p;
+    onModal<QMessageBox>([how](QMessageBox *box) {
+        if (how == QLatin1String("Enter"))
+            QTest::keyClick(box, Qt::Key_Return);
+        else if (how == QLatin1String("Esc"))
+            QTest::keyClick(box, Qt::Key_Escape);
+        else if (how == QLatin1String("close"))
+            box->close();
+        else
+            buttonWithText(box, how)->click();
+    });
+    QCOMPARE(int(p.messageBox(nullptr, "確認", "?", MsgButtons::YesNoCancel, MsgIcon::Question)), result);
+}
+
+void TstQtPlatform::okBoxAnswersOkWhicheverWayItCloses() {
+    QtPlatform p;
+    QStringList buttons;
+    QMessageBox::Icon icon = QMessageBox::Critical;
+    onModal<QMessageBox>([&](QMessageBox *box) {
+        for (QAbstractButton *b : box->buttons())
+            buttons << b->text();
+        icon = box->icon();
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
+    QCOMPARE(p.messageBox(nullptr, "警告", "サウンドカードがありません。", MsgButtons::Ok, MsgIcon::None),
+             MsgResult::Ok);
+    QCOMPARE(buttons, QStringList{"OK"});
+    QCOMPARE(icon, QMessageBox::NoIcon);
+    onModal<QMessageBox>([&](QMessageBox *box) {
+        icon = box->icon();
+        box->close();
+    });
+    QCOMPARE(p.messageBox(nullptr, "Tavrin", "x", MsgButtons::Ok, MsgIcon::Stop), MsgResult::Ok);
+    QCOMPARE(icon, QMessageBox::Critical);
+}
+
+void TstQtPlatform::inputQueryShowsValueSelectedAndLimited() {
+    QtPlatform p;
+    QString caption, prompt, selected, okText, cancelText;
+    int maxLength = 0;
+    bool okDefault = false;
+    QRect geometry;
+    QString afterLongPaste;
+    onModal<QDialog>([&](QDialog *dlg) {
+        caption = dlg->windowTitle();
+        prompt = dlg->findChild<QLabel *>("Prompt")->text();
+        auto *edit = dlg->findChild<QLineEdit *>("Edit");
+        maxLength = edit->maxLength();
+        selected = edit->selectedText();
+        auto *ok = dlg->findChild<QPushButton *>("OKButton");
+        okText = ok->text();
+        okDefault = ok->isDefault();
+        cancelText = dlg->findChild<QPushButton *>("CancelButton")->text();
+        geometry = dlg->frameGeometry();
+        edit->insert(QString(300, QLatin1Char('9')));  // replaces the selection
+        afterLongPaste = edit->text();
+        dlg->reject();
+    });
+    QString value = QStringLiteral("00:01:30");
+    QVERIFY(!p.inputQuery(nullptr, QStringLiteral("タイマー設定"),
+                          QStringLiteral("停止する時間を設定して下さい。(hh:nn:ss)"), value));
+    QCOMPARE(value, QStringLiteral("00:01:30"));
+    QCOMPARE(caption, QStringLiteral("タイマー設定"));
+    QCOMPARE(prompt, QStringLiteral("停止する時間を設定して下さい。(hh:nn:ss)"));
+    QCOMPARE(selected, QStringLiteral("00:01:30"));
+    QCOMPARE(maxLength, 255);
+    QCOMPARE(afterLongPaste, QString(255, QLatin1Char('9')));
+    QCOMPARE(okText, QStringLiteral("OK"));
+    QVERIFY(okDefault);
+    QCOMPARE(cancelText, QStringLiteral("キャンセル"));
+    const QPoint screenCentre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    // Within the window frame's few pixels, which the platform adds once the dialog is shown.
+    QVERIFY2((geometry.center() - screenCentre).manhattanLength() <= 8,
+             qPrintable(QStringLiteral("dialog %1,%2 %3x%4, screen centre %5,%6")
+                                    .arg(geometry.x()).arg(geometry.y()).arg(geometry.width())
+                                    .arg(geometry.height()).arg(screenCentre.x()).arg(screenCentre.y())));
+}
+
+void TstQtPlatform::inputQueryOkAndCancel() {
+    QtPlatform p;
+    QString value = QStringLiteral("00:00:00");
+    onModal<QDialog>([](QDialog *dlg) {
+        auto *edit = dlg->findChild<QLineEdit *>("Edit");
+        QTest::keyClicks(edit, "130");  // typing replaces the selected text
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    QVERIFY(p.inputQuery(nullptr, "タイマー設定", "?", value));
+    QCOMPARE(value, QStringLiteral("130"));
+
+    onModal<QDialog>([](QDialog *dlg) {
+        QTest::keyClicks(dlg->findChild<QLineEdit *>("Edit"), "5");
+        QTest::keyClick(dlg, Qt::Key_Escape);
+    });
+    QVERIFY(!p.inputQuery(nullptr, "タイマー設定", "?", value));
+    QCOMPARE(value, QStringLiteral("130"));
+
+    onModal<QDialog>([](QDialog *dlg) { dlg->close(); });
+    QVERIFY(!p.inputQuery(nullptr, "タイマー設定", "?", value));
+    QCOMPARE(value, QStringLiteral("130"));
+}
+
+void TstQtPlatform::saveDialogAcceptsNewNameWithSuffix() {
+    QTemporaryDir dir;
+    QtPlatform p;
+    SaveDialogState state;
+    state.initialDir = dir.path();
+    QString title, suffix, directory;
+    QStringList filters;
+    onModal<QFileDialog>([&](QFileDialog *fd) {
+        title = fd->windowTitle();
+        filters = fd->nameFilters();
+        suffix = fd->defaultSuffix();
+        directory = fd->directory().absolutePath();
+        fd->findChild<QLineEdit *>("fileNameEdit")->setText(QStringLiteral("新しい録音"));
+        static_cast<QDialog *>(fd)->accept();
+    });
+    QVERIFY(p.runSaveDialog(nullptr, state));
+    QCOMPARE(state.fileName, dir.path() + QStringLiteral("/新しい録音.wav"));
+    QCOMPARE(title, QStringLiteral("ファイルの保存"));
+    QCOMPARE(filters, QStringList{QStringLiteral("WAVファイル (*.wav)")});
+    QCOMPARE(suffix, QStringLiteral("wav"));
+    QCOMPARE(directory, dir.path());
+
+    onModal<QFileDialog>([](QFileDialog *fd) { fd->reject(); });
+    state.fileName.clear();
+    QVERIFY(!p.runSaveDialog(nullptr, state));
+    QVERIFY(state.fileName.isEmpty());
+}
+
+void TstQtPlatform::saveDialogAsksBeforeOverwriting() {
+    QTemporaryDir dir;
+    QFile old(dir.filePath("old.wav"));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.close();
+    QtPlatform p;
+    SaveDialogState state;
+    state.initialDir = dir.path();
+    int questions = 0;
+    onModal<QFileDialog>([&](QFileDialog *fd) {
+        fd->findChild<QLineEdit *>("fileNameEdit")->setText("old.wav");
+        onModal<QMessageBox>([&](QMessageBox *box) {
+            ++questions;
+            box->button(QMessageBox::Yes) ? box->button(QMessageBox::Yes)->click() : box->accept();
+        }, fd);
+        static_cast<QDialog *>(fd)->accept();
+    });
+    QVERIFY(p.runSaveDialog(nullptr, state));
+    QCOMPARE(questions, 1);
+    QCOMPARE(state.fileName, dir.filePath("old.wav"));
+}
+
+void TstQtPlatform::saveDialogRefusesMissingFolder() {
+    QTemporaryDir dir;
+    QtPlatform p;
+    SaveDialogState state;
+    state.initialDir = dir.path();
+    QString warning;
+    bool stillOpen = false;
+    onModal<QFileDialog>([&](QFileDialog *fd) {
+        fd->findChild<QLineEdit *>("fileNameEdit")->setText(dir.path() + "/nofolder/x.wav");
+        onModal<QMessageBox>([&](QMessageBox *box) {
+            warning = box->text();
+            box->accept();
+        }, fd);
+        static_cast<QDialog *>(fd)->accept();
+        stillOpen = fd->isVisible();
+        fd->reject();
+    });
+    QVERIFY(!p.runSaveDialog(nullptr, state));
+    QVERIFY(stillOpen);
+    QCOMPARE(warning, QStringLiteral("フォルダ %1/nofolder が見つかりません。\nフォルダ名を確認してください。")
+                          .arg(dir.path()));
+}
+
+void TstQtPlatform::nameFilterConversion() {
+    QCOMPARE(QtPlatform::qtNameFilters(QStringLiteral("WAVファイル (*.wav)|*.wav")),
+             QStringList{QStringLiteral("WAVファイル (*.wav)")});
+    QCOMPARE(QtPlatform::qtNameFilters(QStringLiteral("音声|*.wav;*.aif|すべて|*.*")),
+             (QStringList{QStringLiteral("音声 (*.wav *.aif)"), QStringLiteral("すべて (*.*)")}));
+    QCOMPARE(QtPlatform::displayText(QStringLiteral("a\n\rb\r\nc\rd")), QStringLiteral("a\nb\nc\nd"));
+}
+
+void TstQtPlatform::stayOnTopKeepsPlaceAndWindow() {
+    QtPlatform p;
+    QWidget w;
+    w.setGeometry(300, 200, 245, 51);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QWindow *handle = w.windowHandle();
+    const QRect before = w.geometry();
+    p.setStayOnTop(&w, true);
+    QVERIFY(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(handle->flags().testFlag(Qt::WindowStaysOnTopHint));
+    QCOMPARE(w.windowHandle(), handle);  // not re-created
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.geometry(), before);
+    p.setStayOnTop(&w, false);
+    QVERIFY(!w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(!handle->flags().testFlag(Qt::WindowStaysOnTopHint));
+    QCOMPARE(w.windowHandle(), handle);
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.geometry(), before);
+}
+
+void TstQtPlatform::stayOnTopBeforeFirstShow() {
+    QtPlatform p;
+    QWidget w;
+    auto *child = new QWidget(&w);
+    p.setStayOnTop(child, true);  // acts on the window the widget belongs to
+    QVERIFY(!w.isVisible());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(w.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+}
+
+void TstQtPlatform::widgetAtFindsDisabledWidgets() {
+    QtPlatform p;
+    QWidget w;
+    w.setGeometry(100, 100, 245, 51);
+    auto *button = new QPushButton(QStringLiteral("00:00:00"), &w);
+    button->setGeometry(178, 4, 65, 25);
+    button->setEnabled(false);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QPoint inside = button->mapToGlobal(QPoint(10, 10));
+    QCOMPARE(p.widgetAt(inside), button);
+    QCOMPARE(p.widgetAt(w.mapToGlobal(QPoint(2, 40))), &w);
+    QCOMPARE(p.widgetAt(QPoint(5000, 5000)), nullptr);
+    QCursor::setPos(inside);
+    QCOMPARE(p.cursorPos(), inside);
+}
+
+void TstQtPlatform::deviceCountComesFromOwner() {
+    int calls = 0;
+    QtPlatform counted([&] { return ++calls; });
+    QCOMPARE(counted.waveOutDeviceCount(), 1);
+    QCOMPARE(counted.waveOutDeviceCount(), 2);
+    QtPlatform none;
+    QCOMPARE(none.waveOutDeviceCount(), 0);
+    QVERIFY(qAbs(none.now().secsTo(QDateTime::currentDateTime())) <= 1);
+}
+
+void TstQtPlatform::volumeControlStartsMixerOnInputTab() {
+    QTemporaryDir dir;
+    const QString out = dir.filePath("args");
+    QFile script(dir.filePath("pavucontrol"));
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\necho \"$@\" > '%1.tmp' && mv '%1.tmp' '%1'\n").arg(out).toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(dir.path()) + ":/usr/bin:/bin");
+    QtPlatform p;
+    p.openVolumeControl();
+    qputenv("PATH", oldPath);
+    // The mixer runs by itself; wait for the stand-in to say what it was given.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), 10000);
+    QFile args(out);
+    QVERIFY(args.open(QIODevice::ReadOnly));
+    QCOMPARE(args.readAll(), QByteArray("--tab=4\n"));
+
+    qputenv("PATH", QFile::encodeName(dir.filePath("empty")));
+    p.openVolumeControl();  // no mixer: nothing happens
+    qputenv("PATH", oldPath);
+}
+
+void TstQtPlatform::terminateFlushesAndSkipsExitHandlers() {
+    int fds[2];
+    QCOMPARE(pipe(fds), 0);
+    const pid_t child = fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        close(fds[0]);
+        std::atexit([] { std::fputs("exit handler ran", stdout); });
+        std::fputs("buffered", stdout);  // no newline: still in the stdio buffer
+        QtPlatform p;
+        p.terminate(7);
+    }
+    close(fds[1]);
+    QByteArray got;
+    char buf[256];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0)
+        got.append(buf, n);
+    close(fds[0]);
+    int status = 0;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 7);
+    QCOMPARE(got, QByteArray("buffered"));
+}
+
+QTEST_MAIN(TstQtPlatform)
+#include "tst_qtplatform.moc"
