@@ -105,9 +105,11 @@ void TAboutBox::setVisible(bool visible)
         QScreen *screen = active ? active->screen() : QGuiApplication::primaryScreen();
         if (screen) {
             const QRect area = screen->geometry();
+            // Before its first showing the box has no frame yet; the active window's frame,
+            // drawn by the same window manager, is the best guess of what it will get.
             QSize frame = frameGeometry().size();
-            if (frame.width() < width() || frame.height() < height())
-                frame = size();
+            if (frame == size() && active && active->isWindow())
+                frame += active->frameGeometry().size() - active->geometry().size();
             const int x = qMax(area.left(), area.left() + (area.width() - frame.width()) / 2);
             const int y = qMax(area.top(), area.top() + (area.height() - frame.height()) / 2);
             move(x, y);
