@@ -54,7 +54,14 @@ struct RecorderRig {
 
     void click(const char *buttonName) { button(buttonName)->click(); }
     void trigger(const char *actionName) { action(actionName)->trigger(); }
+    // Shortcuts reach only the active window, as on a desktop.
     void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        if (!form->isActiveWindow()) {
+            form->show();
+            form->activateWindow();
+            if (!QTest::qWaitForWindowActive(form.get()))
+                qFatal("the window did not become active");
+        }
         QTest::keyClick(form.get(), Qt::Key(key), modifiers);
     }
     // The clock moves, then the 500 ms tick runs, as the window's timer would.

@@ -1,6 +1,10 @@
 // The stop timer: its switch, the stop-time entry, the automatic stop and the automatic save.
 #include "recorderrig.h"
 
+#include "qtplatform.h"
+
+#include <QApplication>
+#include <QMessageBox>
 #include <QMouseEvent>
 
 class TestStopTimer : public QObject {
@@ -183,6 +187,33 @@ private slots:
         QCOMPARE(rig.label(), QString("停止"));
         QCOMPARE(rig.device().Length(), 2000);
         QCOMPARE(rig.button("SBTimer")->text(), QString("00:00:30"));
+    }
+
+    // With the desktop's own message box: the window's timer goes on ticking while the
+    // unsaved-recording question waits for an answer, and the stop timer fires meanwhile.
+    void realTimerTicksWhileARealQuestionIsOpen() {
+        QTemporaryDir dir;
+        QtPlatform platform([] { return 1; });
+        auto backend = std::make_unique<FakeAudioBackend>();
+        FakeAudioBackend *fake = backend.get();
+        TForm1 form(platform, std::move(backend), AppPaths(dir.path() + "/tavr", dir.path() + "/state"), {});
+        form.show();
+        form.findChild<TSpeedButton *>("SBTimer")->setText("00:00:01");
+        form.findChild<TSpeedButton *>("SBTimer")->click();
+        form.SBRecClick();
+        QTimer::singleShot(100, [fake] { fake->advance(1200); });
+        QString labelWhileOpen;
+        QTimer::singleShot(1300, [&] {
+            labelWhileOpen = form.findChild<TStatusLabel *>("Label1")->caption();
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (box)
+                box->reject();
+        });
+        form.SBNewClick();  // asks; Esc-like reject answers Cancel
+        QCOMPARE(labelWhileOpen, QString("停止"));
+        QCOMPARE(form.mediaPlayer().Length(), 1200);
+        QCOMPARE(form.mediaPlayer().Mode(), ModeStopped);
+        QVERIFY(!form.fileSaved());
     }
 
     void rightClickOpensTheEntryWithoutToggling() {
