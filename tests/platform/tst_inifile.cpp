@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -44,6 +45,7 @@ private slots:
     void deleteKeyRemovesOnlyItsLine();
     void lineBreakInValueCannotInjectKeys();
     void readsEveryCallWithoutCaching();
+    void rewriteKeepsSymlinkAndPermissions();
     void unwritablePathThrowsWithPath();
     void fullDiskLeavesOldFileIntact();
 
@@ -250,6 +252,19 @@ void TstIniFile::readsEveryCallWithoutCaching() {
     QCOMPARE(ini.ReadInteger("Window", "Top", 100), 2);
     ini.WriteInteger("Window", "Left", 3);
     QCOMPARE(readAll(m_path), QByteArray("[Window]\nTop=2\nLeft=3\n"));
+}
+
+void TstIniFile::rewriteKeepsSymlinkAndPermissions() {
+    const QString target = m_dir.filePath(QStringLiteral("real.ini"));
+    writeAll(target, "[Window]\nTop=1\n");
+    QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner));
+    QFile::remove(m_path);
+    QVERIFY(QFile::link(target, m_path));
+    TIniFile(m_path).WriteInteger("Window", "Top", 2);
+    QVERIFY(QFileInfo(m_path).isSymLink());
+    QCOMPARE(readAll(target), QByteArray("[Window]\nTop=2\n"));
+    QCOMPARE(QFile::permissions(target) & 0x7077, QFile::ReadOwner | QFile::WriteOwner);  // no group or other bits
+    QFile::remove(m_path);
 }
 
 void TstIniFile::unwritablePathThrowsWithPath() {
