@@ -718,6 +718,18 @@ private slots:
         QCOMPARE(m_player->outputDeviceCount(), 0);
     }
 
+    void factoryPicksTheFakeOnRequest()
+    {
+        qputenv("TAVRIN_AUDIO", "fake");
+        auto fake = makeAudioBackend();
+        QVERIFY(dynamic_cast<FakeAudioBackend *>(fake.get()));
+        qunsetenv("TAVRIN_AUDIO");
+        auto real = makeAudioBackend();  // must not touch the sound server yet
+        QVERIFY(!dynamic_cast<FakeAudioBackend *>(real.get()));
+        QVERIFY(real->realTime());
+        QCOMPARE(real->state(), StreamState::Idle);
+    }
+
     void fakeClockKeepsTheFraction()
     {
         openTemplate(11025, 16, 1);
