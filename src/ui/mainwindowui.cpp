@@ -209,7 +209,7 @@ QIcon MainWindowUi::programIcon()
 {
     QIcon icon(programIconImage());
     for (int size : {48, 64, 128, 256}) {
-        const QString path = QStringLiteral(":/tavr/icons/tavrin%1.png").arg(size);
+        const QString path = QStringLiteral(":/tavr/icons/tavrin-%1.png").arg(size);
         QPixmap pm(path);
         if (!pm.isNull())
             icon.addPixmap(pm);

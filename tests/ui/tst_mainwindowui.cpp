@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
@@ -72,6 +73,21 @@ private slots:
         QVERIFY(!window->windowIcon().isNull());
         QCOMPARE(window->windowIcon().availableSizes().value(0), QSize(16, 16));
         QVERIFY(!QApplication::windowIcon().isNull());
+        const QImage mic = MainWindowUi::windowIcon().pixmap(16, 16).toImage();
+        QCOMPARE(qAlpha(mic.pixel(0, 15)), 0);
+        QCOMPARE(qAlpha(mic.pixel(15, 0)), 0); // round head, corner left open
+        QCOMPARE(qAlpha(mic.pixel(11, 3)), 255);
+
+        const QImage program = MainWindowUi::programIconImage().toImage();
+        QCOMPARE(program.size(), QSize(32, 32));
+        QSet<QRgb> colours;
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x)
+                colours.insert(program.pixel(x, y));
+        QVERIFY(colours.size() <= 16);
+        const QList<QSize> sizes = MainWindowUi::programIcon().availableSizes();
+        for (int side : {32, 48, 64, 128, 256})
+            QVERIFY2(sizes.contains(QSize(side, side)), qPrintable(QString::number(side)));
 
         const QFont f = window->font();
         QCOMPARE(f.families().value(0), QStringLiteral("ＭＳ Ｐゴシック"));
@@ -161,7 +177,11 @@ private slots:
         QCOMPARE(strip.size(), QSize(16 * images, 16));
         const QRgb ground = strip.pixel(0, 15);
         QCOMPARE(QColor(ground), QColor(images == 1 ? "#c0c0c0" : "#808000"));
-        QVERIFY(strip.colorCount() <= 16 || strip.convertToFormat(QImage::Format_Indexed8).colorCount() <= 16);
+        QSet<QRgb> colours;
+        for (int y = 0; y < strip.height(); ++y)
+            for (int x = 0; x < strip.width(); ++x)
+                colours.insert(strip.pixel(x, y));
+        QVERIFY(colours.size() <= 16);
 
         // Each state draws its own image, with the ground left out.
         const bool timer = name == QLatin1String("SBTimer");
