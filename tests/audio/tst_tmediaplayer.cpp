@@ -711,6 +711,21 @@ private slots:
         QCOMPARE(m_fake->playedFrames(), qint64(5001));
     }
 
+    void unusableSpoolFolderIsAnErrorCodeAndAFault()
+    {
+        const QString blocker = path(QStringLiteral("a file"));
+        QVERIFY(writeFile(blocker, "not a folder"));
+        auto fake = std::make_unique<FakeAudioBackend>();
+        TMediaPlayer player(std::move(fake), blocker + QStringLiteral("/spool"));
+        player.FileName = path(QStringLiteral("tavr.wav"));
+        QVERIFY(writeFile(player.FileName, templateBytes(44100, 16, 2)));
+        player.Open();  // opening needs no spool yet
+        player.Record();
+        QCOMPARE(player.ErrorCode(), quint32(MCIERR_SPOOL_CREATE));
+        QCOMPARE(player.Mode(), ModeStopped);
+        QCOMPARE(player.takeFault().code, quint32(MCIERR_SPOOL_CREATE));
+    }
+
     void outputDeviceCountComesFromTheBackend()
     {
         QCOMPARE(m_player->outputDeviceCount(), 1);
