@@ -385,8 +385,12 @@ struct TMediaPlayer::Impl : AudioStreamClient {
         auto lastSync = Clock::now();
         std::unique_lock lock(diskMutex);
         while (!quit) {
-            diskWake.wait_for(lock, std::chrono::milliseconds(20),
-                              [&] { return quit || requestSeq != doneSeq; });
+            const auto asked = [&] { return quit || requestSeq != doneSeq; };
+            // Idle between streams: sleep until asked, so an open device costs no wake-ups.
+            if (job == Job::None)
+                diskWake.wait(lock, asked);
+            else
+                diskWake.wait_for(lock, std::chrono::milliseconds(20), asked);
             if (quit)
                 break;
             const Job current = job;
