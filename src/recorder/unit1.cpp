@@ -129,6 +129,7 @@ void TForm1::DeviceFailure() {
     m_platform.messageBox(this, QStringLiteral("エラー"), QStringLiteral("MCIエラーが発生しました。"),
                           MsgButtons::Ok, MsgIcon::None);
     m_platform.terminate(1);
+    std::abort();  // terminate() does not return; this only tells the compiler so
 }
 
 void TForm1::WriteWorkFileTemplate(qint32 rate, qint32 bits, qint32 channels) {
@@ -471,17 +472,17 @@ void TForm1::Guarded(const std::function<void()> &handler) {
 
 void TForm1::ConnectHandlers() {
     const auto on = [this](QAction *action, void (TForm1::*handler)()) {
-        connect(action, &QAction::triggered, this, [this, handler] { Guarded([=] { (this->*handler)(); }); });
+        connect(action, &QAction::triggered, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
     };
     // Check items are not self-checking: their handlers set the mark from what it was.
     const auto onCheck = [this](QAction *action, void (TForm1::*handler)()) {
         connect(action, &QAction::triggered, this, [this, action, handler](bool checked) {
             action->setChecked(!checked);
-            Guarded([=] { (this->*handler)(); });
+            Guarded([this, handler] { (this->*handler)(); });
         });
     };
     const auto onButton = [this](TSpeedButton *button, void (TForm1::*handler)()) {
-        connect(button, &QAbstractButton::clicked, this, [this, handler] { Guarded([=] { (this->*handler)(); }); });
+        connect(button, &QAbstractButton::clicked, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
     };
 
     on(ui.MMNew, &TForm1::SBNewClick);
@@ -495,7 +496,7 @@ void TForm1::ConnectHandlers() {
         connect(entry, &QAction::triggered, this, [this, entry] {
             // The radio group has already moved the mark; the command decides where it goes.
             ui.SS.at(m_checkedFormat)->setChecked(true);
-            Guarded([=] { SSMenuClick(entry); });
+            Guarded([this, entry] { SSMenuClick(entry); });
         });
     }
     onCheck(ui.MMTimer, &TForm1::MMTimerClick);
@@ -520,11 +521,11 @@ void TForm1::ConnectHandlers() {
     onButton(ui.SBRec, &TForm1::SBRecClick);
     onButton(ui.SBTimer, &TForm1::SBTimerClick);
     connect(ui.SBTimer, &TSpeedButton::mousePressed, this,
-            [this](Qt::MouseButton b) { Guarded([=] { SBTimerMouseDown(b); }); });
+            [this](Qt::MouseButton b) { Guarded([this, b] { SBTimerMouseDown(b); }); });
     connect(ui.SBTimer, &TSpeedButton::mouseReleased, this,
-            [this](Qt::MouseButton b) { Guarded([=] { SBTimerMouseUp(b); }); });
+            [this](Qt::MouseButton b) { Guarded([this, b] { SBTimerMouseUp(b); }); });
 
-    connect(ui.Panel2, &TStatusPanel::doubleClicked, this, [this] { Guarded([=] { Panel2DblClick(); }); });
-    connect(ui.Label1, &TStatusLabel::doubleClicked, this, [this] { Guarded([=] { Label1DblClick(); }); });
-    connect(ui.Timer1, &QTimer::timeout, this, [this] { Guarded([=] { Timer1Timer(); }); });
+    connect(ui.Panel2, &TStatusPanel::doubleClicked, this, [this] { Guarded([this] { Panel2DblClick(); }); });
+    connect(ui.Label1, &TStatusLabel::doubleClicked, this, [this] { Guarded([this] { Label1DblClick(); }); });
+    connect(ui.Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
 }
