@@ -5,9 +5,10 @@ JOBS ?= $(shell nproc)
 
 PACKAGES = cmake g++ make pkgconf qt6-base-dev portaudio19-dev libasound2-plugins \
            libsndfile1-dev pulseaudio pulseaudio-utils fonts-ipafont-gothic
-TEST_PACKAGES = xvfb xdotool x11-utils openbox imagemagick
+TEST_PACKAGES = xvfb xdotool x11-utils openbox
+SCREENSHOT_PACKAGES = xvfb xdotool x11-utils imagemagick
 
-.PHONY: all deps test-deps build run test bench clean
+.PHONY: all deps test-deps build run test bench clean screenshot
 
 all: build
 
@@ -31,3 +32,8 @@ test: test-deps
 
 clean:
 	rm -rf $(BUILD)
+
+# Saves a picture of the window to docs/screenshot.png (Xvfb, a private sound server).
+screenshot: build
+	@PACKAGES="$(SCREENSHOT_PACKAGES)" scripts/install-deps.sh
+	scripts/screenshot.sh $(BUILD)/tavr docs/screenshot.png
