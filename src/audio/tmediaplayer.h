@@ -74,6 +74,9 @@ public:
 
     void Open();
     void Close();
+    // Ends the device like Close, but an unsaved recording stays on disk as a finished spool
+    // for the next start to recover (used when the program is told to end at once).
+    void KeepForRecovery();
     void Play();
     void Record();
     void Stop();

@@ -2,11 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
-
-AppPaths::AppPaths(QString exePath, QString stateDir)
-    : m_exePath(std::move(exePath)), m_stateDir(std::move(stateDir)) {}
 
 static QString withExtension(const QString &path, const QString &ext) {
     const QFileInfo info(path);
@@ -16,28 +13,77 @@ static QString withExtension(const QString &path, const QString &ext) {
     return base + ext;
 }
 
-AppPaths AppPaths::forThisProcess() {
-    QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    if (state.isEmpty() || !QDir::isAbsolutePath(state))
-        state = QDir::homePath() + QStringLiteral("/.local/state");
-    return AppPaths(QCoreApplication::applicationFilePath(), state + QStringLiteral("/tavrin"));
-}
-
-QString AppPaths::exeDir() const {
-    QString dir = QFileInfo(m_exePath).absolutePath();
+static QString folderOf(const QString &path) {
+    QString dir = QFileInfo(path).absolutePath();
     if (dir.size() > 1 && dir.endsWith(QLatin1Char('/')))
         dir.chop(1);
     return dir;
 }
 
+AppPaths::AppPaths(QString exePath, QString stateDir)
+    : m_exePath(std::move(exePath)), m_stateDir(std::move(stateDir)) {
+    m_dataDir = exeDir();
+    m_settingsFile = withExtension(m_exePath, QStringLiteral(".ini"));
+    m_helpFile = withExtension(m_exePath, QStringLiteral(".hlp"));
+}
+
+static QString xdgHome(const char *variable, const QString &fallback) {
+    const QString value = qEnvironmentVariable(variable);
+    // The base directory specification says relative paths are invalid and to be ignored.
+    if (value.isEmpty() || !QDir::isAbsolutePath(value))
+        return QDir::homePath() + fallback;
+    return value;
+}
+
+AppPaths::UserDirs AppPaths::userDirsFromEnvironment() {
+    const QString app = QStringLiteral("/tavrin");
+    return UserDirs{xdgHome("XDG_STATE_HOME", QStringLiteral("/.local/state")) + app,
+                    xdgHome("XDG_DATA_HOME", QStringLiteral("/.local/share")) + app,
+                    xdgHome("XDG_CONFIG_HOME", QStringLiteral("/.config")) + app};
+}
+
+AppPaths AppPaths::forThisProcess() {
+    return forExecutable(QCoreApplication::applicationFilePath(), userDirsFromEnvironment());
+}
+
+bool AppPaths::canCreateFilesIn(const QString &dir) {
+    QFile probe(dir + QStringLiteral("/.tavr-probe-%1").arg(QCoreApplication::applicationPid()));
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return false;
+    probe.close();
+    probe.remove();
+    return true;
+}
+
+AppPaths AppPaths::forExecutable(const QString &exePath, const UserDirs &dirs) {
+    AppPaths beside(exePath, dirs.state);
+    const QString helpName = QFileInfo(beside.m_helpFile).fileName();
+    const QString installedHelp =
+        QDir::cleanPath(beside.exeDir() + QStringLiteral("/../share/tavrin/") + helpName);
+
+    // A copy whose help file went to share/tavrin was installed: even root must not litter
+    // /usr/bin with work files, so it never writes beside itself.
+    const bool installed = !QFileInfo::exists(beside.m_helpFile) && QFileInfo::exists(installedHelp);
+    if (!installed && canCreateFilesIn(beside.exeDir()))
+        return beside;
+
+    AppPaths perUser = beside;
+    perUser.m_dataDir = dirs.data;
+    perUser.m_settingsFile =
+        dirs.config + QLatin1Char('/') + QFileInfo(beside.m_settingsFile).fileName();
+    if (installed)
+        perUser.m_helpFile = installedHelp;
+    // Failures surface later, where the work file or the settings are written, with the
+    // program's own messages.
+    QDir().mkpath(perUser.m_dataDir);
+    QDir().mkpath(dirs.config);
+    return perUser;
+}
+
+QString AppPaths::exeDir() const {
+    return folderOf(m_exePath);
+}
+
 QString AppPaths::workFile() const {
-    return exeDir() + QStringLiteral("/tavr.wav");
-}
-
-QString AppPaths::settingsFile() const {
-    return withExtension(m_exePath, QStringLiteral(".ini"));
-}
-
-QString AppPaths::helpFile() const {
-    return withExtension(m_exePath, QStringLiteral(".hlp"));
+    return m_dataDir + QStringLiteral("/tavr.wav");
 }

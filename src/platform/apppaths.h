@@ -1,26 +1,51 @@
-// Where the program finds and keeps its files: the executable's path names the settings
-// file, the help file and the work file; recordings are spooled in a per-user folder.
+// Where the program finds and keeps its files. A copy in a folder the user owns keeps the
+// settings file, the work file, the help file and auto-saved recordings beside the executable,
+// named after it. An installed copy (help file under ../share/tavrin) or one in a folder the
+// user cannot write keeps what it writes in the per-user XDG folders instead. Recordings are
+// spooled in the per-user state folder either way.
 #pragma once
 
 #include <QString>
 
 class AppPaths {
 public:
-    // exePath: the executable's full path. stateDir: the per-user folder for spools.
+    struct UserDirs {
+        QString state;   // spools: $XDG_STATE_HOME/tavrin
+        QString data;    // work file and auto-saves: $XDG_DATA_HOME/tavrin
+        QString config;  // settings file: $XDG_CONFIG_HOME/tavrin
+    };
+
+    // Everything beside the executable; spools in stateDir.
     AppPaths(QString exePath, QString stateDir);
 
-    // The paths of a normal start: the running executable, and $XDG_STATE_HOME/tavrin.
+    // The paths of a normal start: the running executable and the XDG folders of this user.
     static AppPaths forThisProcess();
+    // Decides where the files of exePath go; creates the per-user folders it picks.
+    static AppPaths forExecutable(const QString &exePath, const UserDirs &dirs);
+    // The XDG folders from the environment, with their documented defaults.
+    static UserDirs userDirsFromEnvironment();
+    // True when a file can be created in dir: the real test, which also holds for root,
+    // read-only mounts and immutable folders where permission bits say nothing.
+    static bool canCreateFilesIn(const QString &dir);
 
     const QString &exePath() const { return m_exePath; }
     // The executable's folder without a trailing separator.
     QString exeDir() const;
-    QString workFile() const;      // <exeDir>/tavr.wav
-    QString settingsFile() const;  // the executable's path with ".ini"
-    QString helpFile() const;      // the executable's path with ".hlp"
+    // Where the work file and auto-saved recordings go, without a trailing separator.
+    const QString &dataDir() const { return m_dataDir; }
+    QString workFile() const;                                 // <dataDir>/tavr.wav
+    const QString &settingsFile() const { return m_settingsFile; }
+    const QString &helpFile() const { return m_helpFile; }
     const QString &stateDir() const { return m_stateDir; }
+    // True when the program writes beside its executable.
+    bool besideExecutable() const { return m_dataDir == exeDir(); }
 
 private:
+    AppPaths() = default;
+
     QString m_exePath;
     QString m_stateDir;
+    QString m_dataDir;
+    QString m_settingsFile;
+    QString m_helpFile;
 };

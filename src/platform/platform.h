@@ -43,6 +43,8 @@ public:
     virtual void openVolumeControl() = 0;
     // Shows the help file's contents.
     virtual void showHelp(QWidget *owner, const QString &helpFile) = 0;
+    // Keeps the machine from suspending while a recording runs (where the desktop allows).
+    virtual void inhibitSleep(bool on) = 0;
     // Local time, for the stop timer's time-stamped names.
     virtual QDateTime now() = 0;
     // The pointer's screen position, and the widget under it (disabled widgets included).

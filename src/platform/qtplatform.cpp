@@ -1,5 +1,7 @@
 #include "qtplatform.h"
 
+#include "sleepinhibitor.h"
+
 #include "helpwindow.h"
 
 #include <QApplication>
@@ -219,6 +221,12 @@ void QtPlatform::showHelp(QWidget *owner, const QString &helpFile) {
     m_help->show();
     m_help->raise();
     m_help->activateWindow();
+}
+
+void QtPlatform::inhibitSleep(bool on) {
+    if (!m_sleep)
+        m_sleep = std::make_unique<SleepInhibitor>();
+    m_sleep->setInhibited(on, QStringLiteral("録音中"));
 }
 
 QDateTime QtPlatform::now() {

@@ -7,8 +7,10 @@
 #include <QPointer>
 
 #include <functional>
+#include <memory>
 
 class HelpWindow;
+class SleepInhibitor;
 class QDialog;
 
 class QtPlatform : public Platform {
@@ -27,6 +29,7 @@ public:
     void setStayOnTop(QWidget *window, bool onTop) override;
     void openVolumeControl() override;
     void showHelp(QWidget *owner, const QString &helpFile) override;
+    void inhibitSleep(bool on) override;
     QDateTime now() override;
     QPoint cursorPos() override;
     QWidget *widgetAt(const QPoint &globalPos) override;
@@ -43,4 +46,5 @@ public:
 private:
     std::function<int()> m_countOutputDevices;
     QPointer<HelpWindow> m_help;
+    std::unique_ptr<SleepInhibitor> m_sleep;
 };

@@ -3,6 +3,7 @@
 #include "about.h"
 #include "audiobackend.h"
 #include "routines.h"
+#include "spoolrecovery.h"
 #include "strconv.h"
 #include "tmediaplayer.h"
 #include "wavfile.h"
@@ -219,6 +220,7 @@ void TForm1::SBNewClick() {
     ui.SBStop->setEnabled(false);
     ui.SBRec->setEnabled(true);
     ui.Sosa1->setText(QStringLiteral("録音(&C)"));
+    UpdateSleepInhibit();
 }
 
 // ---- Transport
@@ -236,6 +238,7 @@ void TForm1::SBRecClick() {
     ui.Sosa1->setText(QStringLiteral("停止(&C)"));
     FileSaved = false;
     ui.Timer1->start();
+    UpdateSleepInhibit();
 }
 
 void TForm1::SBStopClick() {
@@ -250,6 +253,7 @@ void TForm1::SBStopClick() {
     ui.SBPlay->setEnabled(true);
     ui.Sosa1->setText(QStringLiteral("再生(&C)"));
     ui.Timer1->stop();
+    UpdateSleepInhibit();
     Timer1Timer();
 }
 
@@ -278,6 +282,7 @@ void TForm1::SBPauseClick() {
         ui.SBPlay->setEnabled(true);
     else
         ui.SBRec->setEnabled(true);
+    UpdateSleepInhibit();
 }
 
 void TForm1::SBSaveClick() {
@@ -339,7 +344,7 @@ void TForm1::Timer1Timer() {
         ui.SBPlay->setEnabled(true);
         QString failedTarget;
         if (ui.MMTimerAutoSave->isChecked()) {
-            MediaPlayer1->FileName = m_paths.exeDir() + QLatin1Char('/') +
+            MediaPlayer1->FileName = m_paths.dataDir() + QLatin1Char('/') +
                                      TimeStampedName(m_platform.now());
             MediaPlayer1->Save();
             if (MediaPlayer1->ErrorCode() == 0)
@@ -348,6 +353,7 @@ void TForm1::Timer1Timer() {
                 failedTarget = MediaPlayer1->FileName;
         }
         ui.Timer1->stop();
+        UpdateSleepInhibit();
         if (!failedTarget.isEmpty()) {
             QString reason;
             if (!mciGetErrorString(MediaPlayer1->ErrorCode(), &reason))
@@ -372,7 +378,53 @@ void TForm1::ReportDeviceFault() {
     const QString state = ui.Label1->caption();
     if (state == kRecording || state == kPlaying)
         SBStopClick();
+    UpdateSleepInhibit();
     m_platform.messageBox(this, QStringLiteral("Tavrin"), fault.text, MsgButtons::Ok, MsgIcon::Stop);
+}
+
+void TForm1::UpdateSleepInhibit() {
+    m_platform.inhibitSleep(MediaPlayer1->Mode() == ModeRecording);
+}
+
+// ---- Recovery and the abrupt end
+
+void TForm1::RecoverEarlierTakes() {
+    const QList<RecoveredTake> takes = recoverOrphanedSpools(m_paths.stateDir(), m_paths.exeDir());
+    if (takes.isEmpty())
+        return;
+    QStringList saved, kept;
+    for (const RecoveredTake &take : takes) {
+        if (take.savedAs.isEmpty())
+            kept.append(take.spool);
+        else
+            saved.append(QFileInfo(take.savedAs).fileName());
+    }
+    QString text;
+    if (!saved.isEmpty())
+        text = QStringLiteral("前回保存されずに終了した録音を復元し、%1 に次の名前で保存しました。\n\n%2")
+                   .arg(m_paths.exeDir(), saved.join(QLatin1Char('\n')));
+    if (!kept.isEmpty()) {
+        if (!text.isEmpty())
+            text += QStringLiteral("\n\n");
+        text += QStringLiteral("次の録音は %1 に保存できなかったため、そのまま残してあります。\n\n%2")
+                    .arg(m_paths.exeDir(), kept.join(QLatin1Char('\n')));
+    }
+    m_platform.messageBox(this, QStringLiteral("Tavrin"), text, MsgButtons::Ok,
+                          kept.isEmpty() ? MsgIcon::Information : MsgIcon::Warning);
+}
+
+void TForm1::EndAtOnce() {
+    try {
+        WriteSettings();
+    } catch (const std::exception &) {
+        // Nobody is there to read a message now; the settings of the last close remain.
+    }
+    ui.Timer1->stop();
+    if (FileSaved)
+        MediaPlayer1->Close();
+    else
+        MediaPlayer1->KeepForRecovery();
+    m_platform.inhibitSleep(false);
 }
 
 // ---- Stop timer

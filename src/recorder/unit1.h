@@ -37,6 +37,13 @@ public:
     const SaveDialogState &saveDialog() const { return SaveDialog1; }
     const AppPaths &paths() const { return m_paths; }
 
+    // Saves the recordings that an earlier run left in its spools (a crash, a kill, a power
+    // loss) beside the program, and tells the user which files they are.
+    void RecoverEarlierTakes();
+    // Ends the program at once (SIGTERM and the like): no dialogs; the settings are written
+    // as far as they can be, and an unsaved recording is kept on disk for the next start.
+    void EndAtOnce();
+
     // Runs the close query for a request to end the desktop session; false refuses it. After
     // true, the window closes without asking again.
     bool querySessionEnd();
@@ -81,6 +88,7 @@ private:
     void WriteWorkFileTemplate(qint32 rate, qint32 bits, qint32 channels);
     void SetInitialDir(const QString &dir);
     void ReportDeviceFault();
+    void UpdateSleepInhibit();
 
     // The application's general error display for what a handler lets escape.
     void ShowError(const QString &message);

@@ -3,10 +3,13 @@
 #include "apppaths.h"
 #include "audiobackend.h"
 #include "qtplatform.h"
+#include "signalwatcher.h"
 #include "unit1.h"
 
 #include <QApplication>
 #include <QSessionManager>
+
+#include <unistd.h>
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
@@ -34,6 +37,14 @@ int main(int argc, char *argv[]) {
         }
     });
 
+    // Told to end (logout, kill, Ctrl+C in a terminal): no dialogs, and the take is kept.
+    SignalWatcher watcher;
+    QObject::connect(&watcher, &SignalWatcher::terminationRequested, &form, [&form](int sig) {
+        form.EndAtOnce();
+        ::_exit(128 + sig);
+    });
+
     form.show();
+    QMetaObject::invokeMethod(&form, &TForm1::RecoverEarlierTakes, Qt::QueuedConnection);
     return app.exec();
 }

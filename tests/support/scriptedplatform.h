@@ -48,6 +48,8 @@ public:
     int beeps = 0;
     QList<bool> stayOnTopCalls;
     int volumeCalls = 0;
+    bool sleepInhibited = false;
+    int sleepChanges = 0;
     QStringList helpCalls;
 
     MsgResult messageBox(QWidget *, const QString &caption, const QString &text, MsgButtons buttons,
@@ -81,6 +83,10 @@ public:
     void setStayOnTop(QWidget *, bool onTop) override { stayOnTopCalls.append(onTop); }
     void openVolumeControl() override { ++volumeCalls; }
     void showHelp(QWidget *, const QString &helpFile) override { helpCalls.append(helpFile); }
+    void inhibitSleep(bool on) override {
+        sleepChanges += on != sleepInhibited;
+        sleepInhibited = on;
+    }
     QDateTime now() override { return clock; }
     QPoint cursorPos() override { return cursor; }
     QWidget *widgetAt(const QPoint &) override { return underCursor; }

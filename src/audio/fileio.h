@@ -1,0 +1,18 @@
+// File I/O shared by the device and the spool recovery: positioned reads and writes that
+// retry, a kernel-side copy, and the whole-or-nothing writing of a WAV file.
+#pragma once
+
+#include "audiobackend.h"
+
+#include <QString>
+
+bool writeAllAt(int fd, const void *data, qint64 len, qint64 off, qint64 *written = nullptr);
+qint64 readAt(int fd, void *data, qint64 len, qint64 off);
+// Copies len bytes between two files at the given offsets, in the kernel where it can.
+bool copyRange(int in, qint64 inOff, int out, qint64 outOff, qint64 len);
+
+// Writes a complete PCM WAV file at path from dataBytes sample bytes found at dataOffset in
+// dataFd: a temporary file beside the target, synced, then renamed over it, so whatever was at
+// path stays untouched unless the new file is whole. Returns 0 or a device error code.
+quint32 writeWavFile(const QString &path, const AudioFormat &format, int dataFd, qint64 dataOffset,
+                     qint64 dataBytes);

@@ -1,0 +1,19 @@
+// After a crash, a kill or a power loss the recording is still in its spool. The next start
+// finds the spools that no running copy holds and saves each one as an ordinary WAV file.
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+struct RecoveredTake {
+    QString spool;    // the spool it came from
+    QString savedAs;  // the WAV file written, empty when the save failed
+    qint64 frames = 0;
+};
+
+// Saves every orphaned spool in spoolDir into targetDir as "mmddhhnnss.wav" (the spool's last
+// change), with "-2", "-3"... where that name is taken. A spool is removed only once its copy
+// is safely on disk; one that cannot be saved stays for the next start. Spools held by a
+// running copy of the program (they are locked) are never touched, and empty ones are removed.
+QList<RecoveredTake> recoverOrphanedSpools(const QString &spoolDir, const QString &targetDir);

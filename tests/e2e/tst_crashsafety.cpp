@@ -1,0 +1,112 @@
+// The program itself killed, or told to end, in the middle of a take (fake audio on the wall
+// clock, so no sound server is needed).
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sndfile.h>
+
+#include <csignal>
+
+namespace {
+struct Install {
+    QTemporaryDir dir;
+    QString exe() const { return dir.path() + "/tavr"; }
+    QString spoolDir() const { return dir.path() + "/state/tavrin"; }
+    Install() { QFile::copy(qEnvironmentVariable("TAVR_EXE"), exe()); }
+
+    void start(QProcess &p, const QStringList &args) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TAVRIN_AUDIO", "fake");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("XDG_STATE_HOME", dir.path() + "/state");
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(exe(), args);
+    }
+    QStringList spools() const { return QDir(spoolDir()).entryList({"spool-*.wav"}, QDir::Files); }
+    qint64 spoolBytes() const {
+        const QStringList s = spools();
+        return s.isEmpty() ? 0 : QFileInfo(spoolDir() + "/" + s.first()).size();
+    }
+    QStringList stamped() const {
+        return QDir(dir.path()).entryList({"*.wav"}).filter(QRegularExpression("^\\d{10}(-\\d+)?\\.wav$"));
+    }
+};
+
+qint64 framesIn(const QString &path) {
+    SF_INFO info{};
+    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!f)
+        return -1;
+    sf_close(f);
+    return info.frames;
+}
+
+constexpr qint64 kBytesPerSecond = 44100 * 4;
+}  // namespace
+
+class TestCrashSafety : public QObject {
+    Q_OBJECT
+private slots:
+    void aKilledRecordingIsRecoveredAtTheNextStart() {
+        Install app;
+        QProcess first;
+        app.start(first, {"-rec"});
+        QVERIFY(first.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(app.spoolBytes() > 80 + 2 * kBytesPerSecond, 10000);
+        ::kill(first.processId(), SIGKILL);
+        QVERIFY(first.waitForFinished());
+        const qint64 onDisk = app.spoolBytes();
+
+        QProcess second;
+        app.start(second, {});
+        QVERIFY(second.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(app.stamped().size(), 1, 10000);
+        // The recovery message is up now; the user (here a signal) ends the program.
+        QTRY_VERIFY_WITH_TIMEOUT(app.spools().isEmpty(), 5000);
+        ::kill(second.processId(), SIGTERM);
+        QVERIFY(second.waitForFinished(5000));
+        const qint64 frames = framesIn(app.dir.path() + "/" + app.stamped().first());
+        // Nothing is lost that had reached the spool when the process died.
+        QVERIFY2(frames * 4 >= onDisk - 80 - 4, qPrintable(QString("%1 frames, %2 bytes").arg(frames).arg(onDisk)));
+    }
+
+    void sigtermEndsPromptlyAndKeepsTheTake() {
+        Install app;
+        QProcess tavr;
+        app.start(tavr, {"-rec"});
+        QVERIFY(tavr.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(app.spoolBytes() > 80 + kBytesPerSecond, 10000);
+        QElapsedTimer took;
+        took.start();
+        ::kill(tavr.processId(), SIGTERM);
+        QVERIFY(tavr.waitForFinished(5000));
+        QVERIFY2(took.elapsed() < 2000, qPrintable(QString::number(took.elapsed())));
+        QCOMPARE(tavr.exitCode(), 128 + SIGTERM);
+        QCOMPARE(app.spools().size(), 1);
+        // The spool is a finished WAV file in its own right, and the settings were written.
+        const qint64 frames = framesIn(app.spoolDir() + "/" + app.spools().first());
+        QVERIFY2(frames >= 44100, qPrintable(QString::number(frames)));
+        QVERIFY(QFile::exists(app.dir.path() + "/tavr.ini"));
+    }
+
+    void sigtermWithNothingUnsavedLeavesNoSpool() {
+        Install app;
+        QProcess tavr;
+        app.start(tavr, {});
+        QVERIFY(tavr.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(app.dir.path() + "/tavr.wav"), 10000);
+        ::kill(tavr.processId(), SIGINT);
+        QVERIFY(tavr.waitForFinished(5000));
+        QCOMPARE(tavr.exitCode(), 128 + SIGINT);
+        QVERIFY(app.spools().isEmpty());
+        QVERIFY(app.stamped().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCrashSafety)
+#include "tst_crashsafety.moc"
