@@ -60,10 +60,10 @@ for f in /usr/bin/tavr /usr/share/tavrin/tavr.hlp /usr/share/applications/tavrin
     [ -f "$root$f" ] || { echo "FAIL: $f is not installed" >&2; exit 1; }
 done
 
-# Armed stop timer at 00:00:00 with auto-save: the fake backend's clock stands still, so the
-# first tick of the "-rec" recording stops it and saves a time-stamped file.
+# "-rec" with the stop timer armed at 00:00:02 and auto-save: the fake backend runs on the wall
+# clock, so after two seconds the recording stops and is saved under a time stamp.
 mkdir -p "$root/root/.config/tavrin"
-printf '[Setting]\r\nTimerON=1\r\nTimer=00:00:00\r\nAutoSave=1\r\n' >"$root/root/.config/tavrin/tavr.ini"
+printf '[Setting]\r\nTimerON=1\r\nTimer=00:00:02\r\nAutoSave=1\r\n' >"$root/root/.config/tavrin/tavr.ini"
 
 echo "== tavr -rec (offscreen, fake audio)"
 in_root env QT_QPA_PLATFORM=offscreen TAVRIN_AUDIO=fake tavr -rec >"$root/tmp/tavr.log" 2>&1 &

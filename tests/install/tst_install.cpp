@@ -87,12 +87,12 @@ private slots:
         const QString users = m_tmp.path() + "/user";
         QVERIFY(QDir().mkpath(users + "/config/tavrin"));
         QVERIFY(QDir().mkpath(users + "/home"));
-        // Stop timer armed at 00:00:00 with auto-save: the fake backend's clock stands still, so
-        // the first tick of the "-rec" recording stops it and saves a time-stamped file.
+        // "-rec" with the stop timer armed at 00:00:02 and auto-save: the fake backend runs on the
+        // wall clock, so after two seconds the recording stops and is saved under a time stamp.
         {
             QFile ini(users + "/config/tavrin/tavr.ini");
             QVERIFY(ini.open(QIODevice::WriteOnly));
-            ini.write("[Setting]\r\nTimerON=1\r\nTimer=00:00:00\r\nAutoSave=1\r\n");
+            ini.write("[Setting]\r\nTimerON=1\r\nTimer=00:00:02\r\nAutoSave=1\r\n");
         }
 
         Unwritable readOnly(bin);
@@ -129,8 +129,10 @@ private slots:
         const QByteArray workHeader = head(dataDir + "/tavr.wav", 64);
         QCOMPARE(workHeader.size(), 44);
         QVERIFY(workHeader.startsWith("RIFF") && workHeader.mid(8, 4) == "WAVE");
-        const QByteArray saved = head(dataDir + "/" + autoSaved(), 12);
-        QVERIFY(saved.startsWith("RIFF") && saved.mid(8, 4) == "WAVE");
+        const QString saved = dataDir + "/" + autoSaved();
+        QVERIFY(head(saved, 4) == "RIFF" && head(saved, 12).mid(8, 4) == "WAVE");
+        // Two seconds of 44100 Hz 16-bit stereo, the default format.
+        QVERIFY2(QFileInfo(saved).size() >= 44 + 2 * 176400, qPrintable(QString::number(QFileInfo(saved).size())));
         // The settings stayed in the config home, and nothing was written beside the program.
         QVERIFY(QFileInfo::exists(users + "/config/tavrin/tavr.ini"));
         QCOMPARE(QDir(bin).entryList(QDir::Files | QDir::Hidden), QStringList{"tavr"});
