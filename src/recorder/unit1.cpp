@@ -237,7 +237,7 @@ void TForm1::SBRecClick() {
     ui.SBStop->setEnabled(true);
     ui.Sosa1->setText(QStringLiteral("停止(&C)"));
     FileSaved = false;
-    ui.Timer1->start();
+    EnableTimer1();
     UpdateSleepInhibit();
 }
 
@@ -269,7 +269,7 @@ void TForm1::SBPlayClick() {
     ui.SBPause->setEnabled(true);
     ui.SBStop->setEnabled(true);
     ui.Sosa1->setText(QStringLiteral("停止(&C)"));
-    ui.Timer1->start();
+    EnableTimer1();
 }
 
 void TForm1::SBPauseClick() {
@@ -317,7 +317,7 @@ void TForm1::Panel2DblClick() {
     if (qint64(position) + 10000 < MediaPlayer1->Length())
         MediaPlayer1->Seek(position + 10000);
     MediaPlayer1->Play();
-    ui.Timer1->start();
+    EnableTimer1();
 }
 
 void TForm1::Label1DblClick() {
@@ -380,6 +380,12 @@ void TForm1::ReportDeviceFault() {
         SBStopClick();
     UpdateSleepInhibit();
     m_platform.messageBox(this, QStringLiteral("Tavrin"), fault.text, MsgButtons::Ok, MsgIcon::Stop);
+}
+
+// Switching on a timer that already runs keeps its rhythm, as a window timer's does.
+void TForm1::EnableTimer1() {
+    if (!ui.Timer1->isActive())
+        ui.Timer1->start();
 }
 
 void TForm1::UpdateSleepInhibit() {

@@ -89,6 +89,7 @@ private:
     void SetInitialDir(const QString &dir);
     void ReportDeviceFault();
     void UpdateSleepInhibit();
+    void EnableTimer1();
 
     // The application's general error display for what a handler lets escape.
     void ShowError(const QString &message);
