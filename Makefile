@@ -37,3 +37,37 @@ clean:
 screenshot: build
 	@PACKAGES="$(SCREENSHOT_PACKAGES)" scripts/install-deps.sh
 	scripts/screenshot.sh $(BUILD)/tavr docs/screenshot.png
+
+# Benchmarks against parecord on a private sound server; they print figures and never fail.
+# BENCH_MINUTES=0.1 for a quick run (1 = the full lengths).
+BENCH_BUILD ?= build-bench
+bench: deps
+	@PACKAGES="stress-ng" scripts/install-deps.sh
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVR_BUILD_TESTS=OFF -DTAVR_BENCH=ON
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavr bench_save
+	-python3 bench/bench.py $(BENCH_BUILD) $(BENCH_BUILD)/bench-work
+
+# The fuzzers (clang and libFuzzer) for a few seconds each, as CTest tests.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 5
+fuzz-smoke: deps
+	@PACKAGES="clang libclang-rt-14-dev" scripts/install-deps.sh
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVR_BUILD_TESTS=OFF -DTAVR_FUZZ=ON -DTAVR_FUZZ_SECONDS=$(FUZZ_SECONDS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_wavheader fuzz_inidocument fuzz_inifile fuzz_strtoint fuzz_stoptime
+	cd $(FUZZ_BUILD) && ctest --output-on-failure -L fuzz
+
+# Long fuzzing runs: FUZZ_RUNS executions of each fuzzer.
+FUZZ_RUNS ?= 10000000
+fuzz: fuzz-smoke
+	tests/fuzz/run-long.sh $(abspath $(FUZZ_BUILD)) $(abspath $(FUZZ_BUILD))/fuzz-work $(FUZZ_RUNS)
+
+# The test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+ASAN_BUILD ?= build-asan
+sanitize: test-deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTAVR_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:suppressions=$(abspath tests/sanitizer.supp) \
+	  LSAN_OPTIONS=suppressions=$(abspath tests/sanitizer.supp):print_suppressions=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j 2
+
+.PHONY: fuzz-smoke fuzz sanitize
