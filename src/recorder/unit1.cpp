@@ -26,8 +26,6 @@ const QString kPlaying = QStringLiteral("再生中...");
 const QString kPaused = QStringLiteral("一時停止");
 const QString kUnsavedQuestion =
     QStringLiteral("ファイルは保存されていません。\n\rファイルを保存しますか？");
-const QString kUnsavedExitQuestion =
-    QStringLiteral("ファイルは保存されていません。\n\rファイルを保存してから終了しますか？");
 
 // An error a handler lets escape to the general error display.
 class EInOutError : public std::runtime_error {
@@ -110,16 +108,22 @@ bool TForm1::SaveRecording() {
     const QString target = SaveDialog1.fileName;
     MediaPlayer1->FileName = target;
     MediaPlayer1->Save();
-    if (const quint32 code = MediaPlayer1->ErrorCode(); code != 0) {
-        QString reason;
-        if (!mciGetErrorString(code, &reason))
-            reason = QStringLiteral("原因不明のエラー");
-        ShowError(QStringLiteral("ファイル %1 を保存できません。\n%2").arg(target, reason));
+    if (MediaPlayer1->ErrorCode() != 0) {
+        ReportSaveFailure(target);
         return false;
     }
     SetInitialDir(QFileInfo(target).absolutePath() + QLatin1Char('/'));
     SaveDialog1.fileName.clear();
     return true;
+}
+
+// The device only keeps a failed save's code; the user must hear of it, or a take that never
+// reached the disk would pass for saved.
+void TForm1::ReportSaveFailure(const QString &target) {
+    QString reason;
+    if (!mciGetErrorString(MediaPlayer1->ErrorCode(), &reason))
+        reason = QStringLiteral("原因不明のエラー");
+    ShowError(QStringLiteral("ファイル %1 を保存できません。\n%2").arg(target, reason));
 }
 
 void TForm1::SetInitialDir(const QString &dir) {
@@ -354,12 +358,8 @@ void TForm1::Timer1Timer() {
         }
         ui.Timer1->stop();
         UpdateSleepInhibit();
-        if (!failedTarget.isEmpty()) {
-            QString reason;
-            if (!mciGetErrorString(MediaPlayer1->ErrorCode(), &reason))
-                reason = QStringLiteral("原因不明のエラー");
-            ShowError(QStringLiteral("ファイル %1 を保存できません。\n%2").arg(failedTarget, reason));
-        }
+        if (!failedTarget.isEmpty())
+            ReportSaveFailure(failedTarget);
     }
 
     const qint32 position = MediaPlayer1->Position();

@@ -84,6 +84,7 @@ private:
     void WriteSettings();
     bool UnsavedGuard(const QString &text);
     bool SaveRecording();
+    void ReportSaveFailure(const QString &target);
     [[noreturn]] void DeviceFailure();
     void WriteWorkFileTemplate(qint32 rate, qint32 bits, qint32 channels);
     void SetInitialDir(const QString &dir);
