@@ -54,7 +54,7 @@ fuzz-smoke: deps
 	@PACKAGES="clang libclang-rt-14-dev" scripts/install-deps.sh
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVR_BUILD_TESTS=OFF -DTAVR_FUZZ=ON -DTAVR_FUZZ_SECONDS=$(FUZZ_SECONDS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_wavheader fuzz_inidocument fuzz_inifile fuzz_strtoint fuzz_stoptime
-	cd $(FUZZ_BUILD) && ctest --output-on-failure -L fuzz
+	ctest --test-dir $(FUZZ_BUILD)/tests/fuzz --output-on-failure -L fuzz
 
 # Long fuzzing runs: FUZZ_RUNS executions of each fuzzer.
 FUZZ_RUNS ?= 10000000
