@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 
 PACKAGES = cmake g++ make pkgconf qt6-base-dev portaudio19-dev libasound2-plugins \
            libsndfile1-dev pulseaudio pulseaudio-utils fonts-ipafont-gothic
-TEST_PACKAGES = xvfb xdotool x11-utils openbox
+TEST_PACKAGES = xvfb xdotool x11-utils openbox desktop-file-utils appstream
 SCREENSHOT_PACKAGES = xvfb xdotool x11-utils imagemagick
 
 .PHONY: all deps test-deps build run test bench clean screenshot
@@ -71,3 +71,19 @@ sanitize: test-deps
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j 2
 
 .PHONY: fuzz-smoke fuzz sanitize
+
+# The Debian package: $(PACKAGE_BUILD)/tavrin_<version>_<arch>.deb. `make package-test` installs
+# it with apt on a clean Debian 12 chroot (debootstrap; about 150 MB from the Debian archive) and
+# starts the program from there.
+PACKAGE_BUILD ?= build-package
+package: deps
+	@PACKAGES="dpkg-dev file" scripts/install-deps.sh
+	cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DTAVR_BUILD_TESTS=OFF
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	cd $(PACKAGE_BUILD) && rm -f tavrin_*.deb && cpack -G DEB
+
+package-test: package
+	@PACKAGES="debootstrap" scripts/install-deps.sh
+	packaging/test-deb-in-chroot.sh $(PACKAGE_BUILD)/tavrin_*.deb
+
+.PHONY: package package-test

@@ -7,7 +7,8 @@
 #
 # Needs root, debootstrap and the Debian archive (about 150 MB the first time). The bare system
 # is kept in $TAVR_CHROOT_CACHE (default /var/tmp/tavrin-package-test/base) and copied afresh
-# for every run, so each run starts clean.
+# for every run, so each run starts clean. TAVR_APT_RECOMMENDS=no installs without the
+# recommended packages, to check that the hard dependencies alone start the program.
 set -eu
 
 [ $# -eq 1 ] || { echo "usage: $0 PACKAGE.deb" >&2; exit 2; }
@@ -45,9 +46,11 @@ pkg=/tmp/$(basename "$deb")
 
 in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"; }
 
-echo "== apt-get install $pkg"
+echo "== apt-get install ${TAVR_APT_RECOMMENDS:+(recommends: $TAVR_APT_RECOMMENDS) }$pkg"
 in_root apt-get update -q >/dev/null
-in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$pkg" >"$root/tmp/apt.log" 2>&1 \
+apt_opts=
+[ "${TAVR_APT_RECOMMENDS:-yes}" = no ] && apt_opts=--no-install-recommends
+in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $apt_opts "$pkg" >"$root/tmp/apt.log" 2>&1 \
     || { tail -30 "$root/tmp/apt.log" >&2; exit 1; }
 grep -E '^Need to get|newly installed' "$root/tmp/apt.log" || true
 in_root dpkg-query -W -f='Depends: ${Depends}\nRecommends: ${Recommends}\n' tavrin
