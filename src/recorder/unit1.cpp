@@ -395,7 +395,7 @@ void TForm1::UpdateSleepInhibit() {
 // ---- Recovery and the abrupt end
 
 void TForm1::RecoverEarlierTakes() {
-    const QList<RecoveredTake> takes = recoverOrphanedSpools(m_paths.stateDir(), m_paths.exeDir());
+    const QList<RecoveredTake> takes = recoverOrphanedSpools(m_paths.stateDir(), m_paths.dataDir());
     if (takes.isEmpty())
         return;
     QStringList saved, kept;
@@ -408,12 +408,12 @@ void TForm1::RecoverEarlierTakes() {
     QString text;
     if (!saved.isEmpty())
         text = QStringLiteral("前回保存されずに終了した録音を復元し、%1 に次の名前で保存しました。\n\n%2")
-                   .arg(m_paths.exeDir(), saved.join(QLatin1Char('\n')));
+                   .arg(m_paths.dataDir(), saved.join(QLatin1Char('\n')));
     if (!kept.isEmpty()) {
         if (!text.isEmpty())
             text += QStringLiteral("\n\n");
         text += QStringLiteral("次の録音は %1 に保存できなかったため、そのまま残してあります。\n\n%2")
-                    .arg(m_paths.exeDir(), kept.join(QLatin1Char('\n')));
+                    .arg(m_paths.dataDir(), kept.join(QLatin1Char('\n')));
     }
     m_platform.messageBox(this, QStringLiteral("Tavrin"), text, MsgButtons::Ok,
                           kept.isEmpty() ? MsgIcon::Information : MsgIcon::Warning);

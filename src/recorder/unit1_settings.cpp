@@ -50,7 +50,7 @@ void TForm1::ReadSettings() {
     const bool timerOn = ini.ReadBool(kSetting, QStringLiteral("TimerON"), false);
     ui.SBTimer->setChecked(timerOn);
     ui.MMTimer->setChecked(timerOn);
-    SetInitialDir(ini.ReadString(kFile, QStringLiteral("IniDir"), m_paths.exeDir() + QLatin1Char('/')));
+    SetInitialDir(ini.ReadString(kFile, QStringLiteral("IniDir"), m_paths.dataDir() + QLatin1Char('/')));
 }
 
 void TForm1::WriteSettings() {
