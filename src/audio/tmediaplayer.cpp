@@ -324,7 +324,8 @@ struct TMediaPlayer::Impl : AudioStreamClient {
             if (job == Job::None)
                 diskWake.wait(lock, asked);
             else
-                diskWake.wait_for(lock, std::chrono::milliseconds(20), asked);
+                // The rings hold 8 s: a quarter-second rhythm keeps wake-ups (and CPU) low.
+                diskWake.wait_for(lock, std::chrono::milliseconds(250), asked);
             if (quit)
                 break;
             const Job current = job;
