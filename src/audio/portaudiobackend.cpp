@@ -160,10 +160,10 @@ quint32 PortAudioBackend::start(Direction direction, const AudioFormat &format,
     // Playback wants headroom against underruns; capture may sit on a generous buffer.
     params.suggestedLatency = capture ? info->defaultHighInputLatency
                                       : std::max(0.1, info->defaultLowOutputLatency);
-    // Capture has no use for small buffers: about 90 ms a callback keeps the sound server's
-    // client and PortAudio's thread from waking hundreds of times a second.
+    // Capture callbacks of about 50 ms halve the wake-ups of 25 ms ones; much longer ones make
+    // Stop go on recording while the stream drains.
     const unsigned long framesPerBuffer =
-        capture ? unsigned(std::clamp(format.rate / 10, 1024, 4096)) : unsigned(std::clamp(format.rate / 40, 441, 1024));
+        capture ? unsigned(std::clamp(format.rate / 20, 256, 2048)) : unsigned(std::clamp(format.rate / 40, 441, 1024));
 
     m_direction = direction;
     m_client = client;
