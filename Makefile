@@ -25,7 +25,8 @@ build: deps
 run: build
 	./$(BUILD)/tavr
 
-test: test-deps
+# The fuzzers' short smoke run comes first, so the suite's own summary closes the output.
+test: test-deps fuzz-smoke
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j 2

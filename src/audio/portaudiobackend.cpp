@@ -160,10 +160,9 @@ quint32 PortAudioBackend::start(Direction direction, const AudioFormat &format,
     // Playback wants headroom against underruns; capture may sit on a generous buffer.
     params.suggestedLatency = capture ? info->defaultHighInputLatency
                                       : std::max(0.1, info->defaultLowOutputLatency);
-    // Capture callbacks of about 50 ms halve the wake-ups of 25 ms ones; much longer ones make
-    // Stop go on recording while the stream drains.
-    const unsigned long framesPerBuffer =
-        capture ? unsigned(std::clamp(format.rate / 20, 256, 2048)) : unsigned(std::clamp(format.rate / 40, 441, 1024));
+    // About 25 ms a callback: larger buffers save little CPU (the sound server's client thread
+    // wakes at its own rhythm) but delay what the position shows and what Stop still takes in.
+    const unsigned long framesPerBuffer = std::clamp(format.rate / 40, 441, 1024);
 
     m_direction = direction;
     m_client = client;

@@ -201,7 +201,9 @@ void saveDocument(const QString &fileName, const IniDocument &doc) {
 IniDocument IniDocument::parse(const QByteArray &bytes) {
     IniDocument doc;
     QByteArray body = bytes;
-    if (body.startsWith("\xEF\xBB\xBF")) {
+    // Every leading mark goes: a decoder would skip a second one silently, and the first key
+    // would read differently before and after a rewrite.
+    while (body.startsWith("\xEF\xBB\xBF")) {
         doc.m_bom = true;
         body.remove(0, 3);
     }

@@ -21,8 +21,19 @@ int main(int argc, char *argv[]) {
     AudioBackend *devices = backend.get();  // owned by the window's device from here on
     QtPlatform platform([devices] { return devices->outputDeviceCount(); });
 
+    // Told to end (logout, kill, Ctrl+C in a terminal): no dialogs, and the take is kept.
+    // Watched before the window exists: start-up already writes files and may start recording.
+    SignalWatcher watcher;
+    TForm1 *window = nullptr;
+    QObject::connect(&watcher, &SignalWatcher::terminationRequested, &app, [&window](int sig) {
+        if (window)
+            window->EndAtOnce();
+        ::_exit(128 + sig);
+    });
+
     const QStringList arguments = app.arguments().mid(1);
     TForm1 form(platform, std::move(backend), AppPaths::forThisProcess(), arguments);
+    window = &form;
     TAboutBox aboutBox(&form);
     form.setAboutBox(&aboutBox);
 
@@ -35,13 +46,6 @@ int main(int argc, char *argv[]) {
                 manager.cancel();
             manager.release();
         }
-    });
-
-    // Told to end (logout, kill, Ctrl+C in a terminal): no dialogs, and the take is kept.
-    SignalWatcher watcher;
-    QObject::connect(&watcher, &SignalWatcher::terminationRequested, &form, [&form](int sig) {
-        form.EndAtOnce();
-        ::_exit(128 + sig);
     });
 
     form.show();
