@@ -317,15 +317,25 @@ struct TMediaPlayer::Impl : AudioStreamClient {
     void diskLoop()
     {
         auto lastSync = Clock::now();
+        Job lastJob = Job::None;
+        auto jobSince = Clock::now();
         std::unique_lock lock(diskMutex);
         while (!quit) {
             const auto asked = [&] { return quit || requestSeq != doneSeq; };
             // Idle between streams: sleep until asked, so an open device costs no wake-ups.
-            if (job == Job::None)
+            if (job != lastJob) {
+                lastJob = job;
+                jobSince = Clock::now();
+            }
+            if (job == Job::None) {
                 diskWake.wait(lock, asked);
-            else
-                // The rings hold 8 s: a quarter-second rhythm keeps wake-ups (and CPU) low.
-                diskWake.wait_for(lock, std::chrono::milliseconds(250), asked);
+            } else {
+                // The rings hold 8 s: a quarter-second rhythm keeps wake-ups (and CPU) low. The
+                // first second of a stream is served briskly, so a recording reaches the disk
+                // (and playback its ring) at once.
+                const bool starting = Clock::now() - jobSince < std::chrono::seconds(1);
+                diskWake.wait_for(lock, std::chrono::milliseconds(starting ? 10 : 250), asked);
+            }
             if (quit)
                 break;
             const Job current = job;
