@@ -29,7 +29,7 @@ AppPaths::AppPaths(QString exePath, QString stateDir)
 
 static QString xdgHome(const char *variable, const QString &fallback) {
     const QString value = qEnvironmentVariable(variable);
-    // The base directory specification says relative paths are invalid and to be ignored.
+    // XDG base directories must be absolute; a relative one is ignored.
     if (value.isEmpty() || !QDir::isAbsolutePath(value))
         return QDir::homePath() + fallback;
     return value;
