@@ -9,7 +9,7 @@ command -v xprop >/dev/null && command -v xwininfo >/dev/null || { echo "SKIP: x
 wm=""
 if [ "${TAVR_X11_WM:-openbox}" = openbox ] && command -v openbox >/dev/null; then
   openbox --sm-disable >/dev/null 2>&1 & wm=$!
-  for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
+  for _ in $(seq 300); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
 fi
 dir=$(mktemp -d)
 cleanup() { exec 3>&- || true; [ -n "$wm" ] && kill "$wm" 2>/dev/null; rm -rf "$dir"; }
@@ -23,7 +23,7 @@ wait_ready() {  # $1: how many "ready" lines to wait for
 }
 wait_ready 1
 win=$(head -1 "$dir/out" | cut -d' ' -f1)
-for _ in $(seq 50); do xwininfo -id "$win" 2>/dev/null | grep -q IsViewable && break; sleep 0.1; done
+for _ in $(seq 200); do xwininfo -id "$win" 2>/dev/null | grep -q IsViewable && break; sleep 0.1; done
 sleep 0.5  # let the window manager finish placing and decorating the window
 place() { xwininfo -id "$win" | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} /Width:/{w=$NF} /Height:/{h=$NF} /Map State/{m=$NF} END{print x","y" "w"x"h" "m}'; }
 above() { xprop -id "$win" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE && echo above || echo normal; }
