@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 
 PACKAGES = cmake g++ make pkgconf qt6-base-dev portaudio19-dev libasound2-plugins \
            libsndfile1-dev pulseaudio pulseaudio-utils fonts-ipafont-gothic
-TEST_PACKAGES = xvfb xdotool x11-utils openbox desktop-file-utils appstream
+TEST_PACKAGES = xvfb xauth xdotool x11-utils openbox desktop-file-utils appstream
 SCREENSHOT_PACKAGES = xvfb xdotool x11-utils imagemagick
 
 .PHONY: all deps test-deps build run test bench clean screenshot
