@@ -208,17 +208,24 @@ IniDocument IniDocument::parse(const QByteArray &bytes) {
         body.remove(0, 3);
     }
     const QString text = isValidUtf8(body) ? QString::fromUtf8(body) : fromSjis(body);
-    const qsizetype firstLf = text.indexOf(QLatin1Char('\n'));
-    if (firstLf > 0 && text.at(firstLf - 1) == QLatin1Char('\r'))
-        doc.m_eol = QStringLiteral("\r\n");
     if (text.isEmpty())
         return doc;
     doc.m_lines = text.split(QLatin1Char('\n'));
-    if (doc.m_lines.last().isEmpty())
+    const bool endsWithLf = text.endsWith(QLatin1Char('\n'));
+    if (endsWithLf)
         doc.m_lines.removeLast();
-    for (QString &line : doc.m_lines)
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
+    // The file is CR LF when every line that ends has a CR before its LF (a file without any LF:
+    // when its one line ends in CR). Only then are those CRs line ends; otherwise a CR at the end
+    // of a line belongs to the line and survives a rewrite.
+    const qsizetype ended = endsWithLf || doc.m_lines.size() == 1 ? doc.m_lines.size() : doc.m_lines.size() - 1;
+    bool crlf = ended > 0;
+    for (qsizetype i = 0; i < ended && crlf; ++i)
+        crlf = doc.m_lines.at(i).endsWith(QLatin1Char('\r'));
+    if (crlf) {
+        doc.m_eol = QStringLiteral("\r\n");
+        for (qsizetype i = 0; i < ended; ++i)
+            doc.m_lines[i].chop(1);
+    }
     return doc;
 }
 
