@@ -490,6 +490,20 @@ struct TMediaPlayer::Impl : AudioStreamClient {
         }
     }
 
+    // Starts the backend's stream; a refusal stops the disk thread's job and becomes a fault.
+    void startStream(AudioBackend::Direction direction, TMPModes running)
+    {
+        const quint32 rc = backend->start(direction, format, this);
+        errorCode = rc;
+        if (rc != 0) {
+            if (disk.joinable())
+                diskRequest(Job::None, false);
+            setFault(rc);
+            return;
+        }
+        mode = running;
+    }
+
     void require()
     {
         if (!opened)
@@ -628,15 +642,7 @@ void TMediaPlayer::Play()
         d->fillRing();  // the first second or more, before the first callback asks
         d->diskRequest(Impl::Job::Play, false);
     }
-    const quint32 rc = d->backend->start(AudioBackend::Direction::Playback, d->format, d.get());
-    d->errorCode = rc;
-    if (rc != 0) {
-        if (d->disk.joinable())
-            d->diskRequest(Impl::Job::None, false);
-        d->setFault(rc);
-        return;
-    }
-    d->mode = ModePlaying;
+    d->startStream(AudioBackend::Direction::Playback, ModePlaying);
 }
 
 void TMediaPlayer::Record()
@@ -661,15 +667,7 @@ void TMediaPlayer::Record()
         d->ring->reset();
         d->diskRequest(Impl::Job::Record, false);
     }
-    const quint32 rc = d->backend->start(AudioBackend::Direction::Capture, d->format, d.get());
-    d->errorCode = rc;
-    if (rc != 0) {
-        if (d->disk.joinable())
-            d->diskRequest(Impl::Job::None, false);
-        d->setFault(rc);
-        return;
-    }
-    d->mode = ModeRecording;
+    d->startStream(AudioBackend::Direction::Capture, ModeRecording);
 }
 
 void TMediaPlayer::Stop()
