@@ -1,7 +1,7 @@
 #include "tmediaplayer.h"
 
 #include "audiobackend.h"
-#include "spscring.h"
+#include "spool.h"
 #include "fileio.h"
 #include "wavfile.h"
 
@@ -10,18 +10,10 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <condition_variable>
-#include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
-#include <mutex>
-#include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
-#include <vector>
 
 Q_LOGGING_CATEGORY(lcAudio, "tavrin.audio")
 
@@ -72,8 +64,6 @@ bool mciGetErrorString(quint32 code, QString *text)
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 QString errorText(quint32 code)
 {
     QString text;
@@ -87,21 +77,21 @@ QString errorText(quint32 code)
     throw EMCIDeviceError(QStringLiteral("MCI デバイスがありません"));
 }
 
-std::atomic<unsigned> g_spoolCounter{0};
-
 } // namespace
 
 struct TMediaPlayer::Impl : AudioStreamClient {
-    enum class Job { None, Record, Play };
-
     std::unique_ptr<AudioBackend> backend;
-    QString spoolDir;
+    Spool spool;
+
+    explicit Impl(QString spoolDir) : spool(std::move(spoolDir)) {}
 
     bool opened = false;
     quint16 deviceId = 0;
     quint16 lastDeviceId = 0;
     quint32 errorCode = 0;
     DeviceFault fault;
+    quint64 stream = 0;       // counts the streams started, so a fault knows whose it is
+    quint64 faultStream = 0;
 
     AudioFormat format;
     int bpf = 1;
@@ -109,35 +99,11 @@ struct TMediaPlayer::Impl : AudioStreamClient {
     qint64 posFrames = 0;        // the position while not playing
     qint64 playStartFrame = 0;
     qint64 playEndFrame = 0;
-
-    // The spool: the recording on disk, an 80-byte header and then the samples.
-    int spoolFd = -1;
-    QString spoolPath;
-    std::atomic<qint64> spoolDataBytes{0};  // on disk; the disk thread's while it records
-    qint64 framesSinceSync = 0;             // inline recording only
+    bool overrunReported = false;  // for the take being recorded
 
     // Shared with the stream callbacks.
     std::atomic<qint64> totalFrames{0};   // the recording's length, growing during capture
     std::atomic<qint64> handedFrames{0};  // playback: the frame after the last one handed out
-    std::atomic<bool> playEof{false};
-    std::atomic<bool> ioFailed{false};
-    std::atomic<quint32> ioFailCode{0};
-    std::atomic<qint64> droppedFrames{0};
-    bool overrunReported = false;
-
-    // The disk thread, used with a real-time backend only.
-    std::unique_ptr<SpscRing> ring;
-    std::thread disk;
-    std::mutex diskMutex;
-    std::condition_variable diskWake;
-    std::condition_variable diskDone;
-    Job job = Job::None;
-    bool flushRequested = false;
-    bool quit = false;
-    quint64 requestSeq = 0;
-    quint64 doneSeq = 0;
-    qint64 playReadByte = 0;  // the disk thread's while it plays
-    std::vector<char> diskBuffer;
 
     bool inlineIo() const { return !backend->realTime(); }
     // Milliseconds are rounded to the nearest, so that a recording of 1.5 s reads 1500.
@@ -160,250 +126,27 @@ struct TMediaPlayer::Impl : AudioStreamClient {
         if (fault.code == 0) {
             fault.code = code;
             fault.text = errorText(code);
+            faultStream = stream;
         }
     }
 
-    // Real-time thread (or the caller's, with a fake backend).
+    // The backend's thread (or the caller's, with a backend that is not real-time).
     bool captured(const void *data, qint64 frames) override
     {
-        if (ioFailed.load(std::memory_order_relaxed))
-            return !inlineIo();
-        if (inlineIo()) {
-            const qint64 off = WavHeaderWriter::kSpoolHeaderSize + spoolDataBytes.load();
-            qint64 written = 0;
-            const bool ok = writeAllAt(spoolFd, data, frames * bpf, off, &written);
-            const qint64 whole = written / bpf;
-            spoolDataBytes += whole * bpf;
-            totalFrames += whole;
-            framesSinceSync += whole;
-            if (!ok) {
-                ioFailCode = MCIERR_FILE_WRITE;
-                ioFailed = true;
-                return false;
-            }
-            if (framesSinceSync >= format.rate) {
-                syncSpool();
-                framesSinceSync = 0;
-            }
-            return true;
-        }
-        const qint64 fit = std::min<qint64>(frames, qint64(ring->writable()) / bpf);
-        ring->write(data, size_t(fit * bpf));
-        totalFrames.fetch_add(fit, std::memory_order_release);
-        if (fit < frames)
-            droppedFrames.fetch_add(frames - fit, std::memory_order_relaxed);
+        const qint64 taken = spool.write(data, frames);
+        if (taken < 0)
+            return false;
+        totalFrames.fetch_add(taken, std::memory_order_release);
         return true;
     }
 
-    // Real-time thread (or the caller's, with a fake backend).
+    // The backend's thread (or the caller's, with a backend that is not real-time).
     qint64 render(void *data, qint64 frames) override
     {
-        const qint64 at = handedFrames.load(std::memory_order_relaxed);
-        if (inlineIo()) {
-            const qint64 n = std::min(frames, playEndFrame - at);
-            if (n <= 0)
-                return 0;
-            const qint64 got = readAt(spoolFd, data, n * bpf, WavHeaderWriter::kSpoolHeaderSize + at * bpf) / bpf;
-            handedFrames.store(at + got);
-            if (got < n) {
-                ioFailCode = MCIERR_FILE_READ;
-                ioFailed = true;
-            }
-            return got;
-        }
-        const bool eof = playEof.load(std::memory_order_acquire);
-        const qint64 got = qint64(ring->read(data, size_t(frames * bpf))) / bpf;
-        handedFrames.store(at + got, std::memory_order_release);
-        if (got < frames && !eof) {
-            // The disk fell behind: play silence for now rather than end early.
-            std::memset(static_cast<char *>(data) + got * bpf, format.bits == 8 ? 0x80 : 0,
-                        size_t((frames - got) * bpf));
-            return frames;
-        }
+        qint64 real = 0;
+        const qint64 got = spool.read(data, frames, &real);
+        handedFrames.fetch_add(real, std::memory_order_release);
         return got;
-    }
-
-    // Rewrites the spool header's sizes and makes the samples durable, so that a recording
-    // survives a crash of the program or the machine.
-    void syncSpool()
-    {
-        const QByteArray h = WavHeaderWriter(format).spoolHeader(spoolDataBytes.load());
-        writeAllAt(spoolFd, h.constData(), h.size(), 0);
-        ::fdatasync(spoolFd);
-    }
-
-    bool ensureSpool()
-    {
-        if (spoolFd >= 0)
-            return true;
-        if (!QDir().mkpath(spoolDir))
-            return false;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const QString path = QDir(spoolDir).filePath(
-                QStringLiteral("spool-%1-%2.wav").arg(::getpid()).arg(g_spoolCounter.fetch_add(1)));
-            const int fd = ::open(QFile::encodeName(path).constData(),
-                                  O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (fd < 0) {
-                if (errno == EEXIST)
-                    continue;
-                return false;
-            }
-            // Held for the spool's life: a running copy's spool is never taken for an orphan.
-            ::flock(fd, LOCK_EX | LOCK_NB);
-            spoolFd = fd;
-            spoolPath = path;
-            spoolDataBytes = 0;
-            const QByteArray h = WavHeaderWriter(format).spoolHeader(0);
-            if (!writeAllAt(fd, h.constData(), h.size(), 0)) {
-                discardSpool();
-                return false;
-            }
-            return true;
-        }
-        return false;
-    }
-
-    void discardSpool()
-    {
-        if (spoolFd >= 0) {
-            ::close(spoolFd);
-            ::unlink(QFile::encodeName(spoolPath).constData());
-        }
-        spoolFd = -1;
-        spoolPath.clear();
-        spoolDataBytes = 0;
-    }
-
-    // --- the disk thread ---------------------------------------------------------------
-
-    void startDiskThread()
-    {
-        if (disk.joinable())
-            return;
-        if (!ring) {
-            // Eight seconds of the widest format, so a stalled disk does not lose audio at once.
-            ring = std::make_unique<SpscRing>(size_t(std::max(2 << 20, format.rate * bpf * 8)));
-        }
-        diskBuffer.resize(1 << 18);
-        quit = false;
-        disk = std::thread([this] { diskLoop(); });
-    }
-
-    void stopDiskThread()
-    {
-        if (!disk.joinable())
-            return;
-        {
-            std::lock_guard lock(diskMutex);
-            quit = true;
-            ++requestSeq;
-        }
-        diskWake.notify_all();
-        disk.join();
-    }
-
-    // Hands the disk thread a job and waits until it has taken it up (with a flush: until
-    // everything the ring held has reached the spool and the spool's header is current).
-    void diskRequest(Job newJob, bool flush)
-    {
-        std::unique_lock lock(diskMutex);
-        job = newJob;
-        flushRequested = flushRequested || flush;
-        const quint64 seq = ++requestSeq;
-        diskWake.notify_all();
-        diskDone.wait(lock, [&] { return doneSeq >= seq; });
-    }
-
-    void diskLoop()
-    {
-        auto lastSync = Clock::now();
-        Job lastJob = Job::None;
-        auto jobSince = Clock::now();
-        std::unique_lock lock(diskMutex);
-        while (!quit) {
-            const auto asked = [&] { return quit || requestSeq != doneSeq; };
-            // Idle between streams: sleep until asked, so an open device costs no wake-ups.
-            if (job != lastJob) {
-                lastJob = job;
-                jobSince = Clock::now();
-            }
-            if (job == Job::None) {
-                diskWake.wait(lock, asked);
-            } else {
-                // The rings hold 8 s: a quarter-second rhythm keeps wake-ups (and CPU) low. The
-                // first second of a stream is served briskly, so a recording reaches the disk
-                // (and playback its ring) at once.
-                const bool starting = Clock::now() - jobSince < std::chrono::seconds(1);
-                diskWake.wait_for(lock, std::chrono::milliseconds(starting ? 10 : 250), asked);
-            }
-            if (quit)
-                break;
-            const Job current = job;
-            const bool flush = flushRequested;
-            const quint64 seq = requestSeq;
-            lock.unlock();
-            if (current == Job::Record) {
-                drainRing();
-                if (flush || Clock::now() - lastSync >= std::chrono::seconds(1)) {
-                    if (!ioFailed)
-                        syncSpool();
-                    lastSync = Clock::now();
-                }
-            } else if (current == Job::Play) {
-                fillRing();
-            }
-            lock.lock();
-            if (flush)
-                flushRequested = false;
-            doneSeq = seq;
-            diskDone.notify_all();
-        }
-        doneSeq = requestSeq;
-        diskDone.notify_all();
-    }
-
-    void drainRing()
-    {
-        for (;;) {
-            const size_t n = ring->read(diskBuffer.data(), diskBuffer.size());
-            if (n == 0)
-                return;
-            if (ioFailed)
-                continue;  // the spool is full: keep the ring moving, keep what is on disk
-            const qint64 off = WavHeaderWriter::kSpoolHeaderSize + spoolDataBytes.load();
-            qint64 written = 0;
-            const bool ok = writeAllAt(spoolFd, diskBuffer.data(), qint64(n), off, &written);
-            spoolDataBytes += written - written % bpf;
-            if (!ok) {
-                ioFailCode = MCIERR_FILE_WRITE;
-                ioFailed = true;
-            }
-        }
-    }
-
-    void fillRing()
-    {
-        const qint64 end = WavHeaderWriter::kSpoolHeaderSize + playEndFrame * bpf;
-        while (!playEof) {
-            qint64 room = qint64(std::min(ring->writable(), diskBuffer.size()));
-            room -= room % bpf;
-            const qint64 want = std::min(room, end - playReadByte);
-            if (want <= 0) {
-                if (playReadByte >= end)
-                    playEof.store(true, std::memory_order_release);
-                return;
-            }
-            qint64 got = readAt(spoolFd, diskBuffer.data(), want, playReadByte);
-            got -= got % bpf;
-            if (got <= 0) {
-                ioFailCode = MCIERR_FILE_READ;
-                ioFailed = true;
-                playEof.store(true, std::memory_order_release);
-                return;
-            }
-            ring->write(diskBuffer.data(), size_t(got));
-            playReadByte += got;
-        }
     }
 
     // --- transport (UI thread) ---------------------------------------------------------
@@ -420,38 +163,31 @@ struct TMediaPlayer::Impl : AudioStreamClient {
     {
         const qint64 at = completed ? playEndFrame : playPosition();
         backend->stop(false);
-        if (disk.joinable())
-            diskRequest(Job::None, false);
+        spool.endPlayback();
         posFrames = at;
         mode = ModeStopped;
-        ioFailed = false;  // reported by the caller; the next Play tries again
     }
 
+    // Ends the take; whatever went wrong in it, up to its last byte, becomes the fault.
     void endRecording()
     {
         backend->stop(true);
-        if (disk.joinable()) {
-            diskRequest(Job::Record, true);
-            diskRequest(Job::None, false);
-        }
-        if (ioFailed) {
-            // Keep exactly what reached the disk.
-            totalFrames = spoolDataBytes.load() / bpf;
-            if (::ftruncate(spoolFd, WavHeaderWriter::kSpoolHeaderSize + spoolDataBytes.load()) != 0)
-                qCWarning(lcAudio) << "could not trim the spool" << spoolPath;
-        }
-        if (spoolFd >= 0)
-            syncSpool();
+        const quint32 code = spool.endCapture();
+        if (code != 0 && code != MCIERR_WAVE_OVERRUN)
+            totalFrames = spool.dataBytes() / bpf;  // exactly what reached the disk
         posFrames = totalFrames;
         mode = ModeStopped;
-        ioFailed = false;  // reported by the caller; the next Record tries again
+        if (code == MCIERR_WAVE_OVERRUN)
+            reportOverrun();
+        else if (code != 0)
+            setFault(code);
     }
 
     void reportOverrun()
     {
-        if (!overrunReported && droppedFrames.load() > 0) {
+        if (!overrunReported && spool.droppedFrames() > 0) {
             overrunReported = true;
-            qCWarning(lcAudio) << "capture overran the disk by" << droppedFrames.load() << "frames";
+            qCWarning(lcAudio) << "capture overran the disk by" << spool.droppedFrames() << "frames";
             setFault(MCIERR_WAVE_OVERRUN);
         }
     }
@@ -462,18 +198,20 @@ struct TMediaPlayer::Impl : AudioStreamClient {
     {
         if (mode == ModePlaying) {
             const StreamState st = backend->state();
-            if (st == StreamState::Completed && !ioFailed) {
+            const quint32 fileFault = spool.pendingFault();
+            if (st == StreamState::Completed && fileFault == 0) {
                 endPlayback(true);
-            } else if (st == StreamState::Failed || st == StreamState::Idle || ioFailed) {
-                const quint32 code = ioFailed ? ioFailCode.load() : backend->failureCode();
+            } else if (st == StreamState::Failed || st == StreamState::Idle || fileFault != 0) {
+                const quint32 code = fileFault ? fileFault : backend->failureCode();
                 endPlayback(false);
                 setFault(code ? code : MCIERR_HARDWARE);
             }
         } else if (mode == ModeRecording) {
             reportOverrun();
             const StreamState st = backend->state();
-            if (st != StreamState::Running || ioFailed) {
-                const quint32 code = ioFailed ? ioFailCode.load() : backend->failureCode();
+            const quint32 fileFault = spool.pendingFault();
+            if (st != StreamState::Running || (fileFault != 0 && fileFault != MCIERR_WAVE_OVERRUN)) {
+                const quint32 code = backend->failureCode();
                 endRecording();
                 setFault(code ? code : MCIERR_HARDWARE);
             }
@@ -484,24 +222,31 @@ struct TMediaPlayer::Impl : AudioStreamClient {
     {
         if (mode == ModePlaying)
             endPlayback(false);
-        else if (mode == ModeRecording) {
+        else if (mode == ModeRecording)
             endRecording();
-            reportOverrun();
-        }
     }
 
-    // Starts the backend's stream; a refusal stops the disk thread's job and becomes a fault.
+    // Starts the backend's stream; a refusal ends the spool's side and becomes a fault.
     void startStream(AudioBackend::Direction direction, TMPModes running)
     {
         const quint32 rc = backend->start(direction, format, this);
         errorCode = rc;
         if (rc != 0) {
-            if (disk.joinable())
-                diskRequest(Job::None, false);
+            if (direction == AudioBackend::Direction::Capture)
+                spool.endCapture();
+            else
+                spool.endPlayback();
             setFault(rc);
             return;
         }
         mode = running;
+    }
+
+    // A new stream: a fault left from an earlier one is still told, but no longer stops
+    // anything.
+    void beginStream()
+    {
+        ++stream;
     }
 
     void require()
@@ -513,36 +258,21 @@ struct TMediaPlayer::Impl : AudioStreamClient {
     void close(bool keepSpool = false)
     {
         stopActivity();
-        stopDiskThread();
-        ring.reset();
-        if (keepSpool && spoolFd >= 0 && spoolDataBytes.load() > 0) {
-            // Finalised by stopActivity(); left where the next start looks for orphans.
-            ::close(spoolFd);
-            spoolFd = -1;
-            spoolPath.clear();
-            spoolDataBytes = 0;
-        }
-        discardSpool();
+        if (keepSpool && spool.isOpen() && spool.dataBytes() > 0)
+            spool.keep();  // finalised by stopActivity(); the next start recovers it
+        spool.discard();
         opened = false;
         deviceId = 0;
         mode = ModeStopped;
         posFrames = 0;
         totalFrames = 0;
     }
-
-    // Writes the recording's first dataBytes bytes to path as a complete WAV file, or leaves
-    // whatever was at path untouched. Returns 0 or an error code.
-    quint32 saveTo(const QString &path, qint64 dataBytes)
-    {
-        return writeWavFile(path, format, spoolFd, WavHeaderWriter::kSpoolHeaderSize, dataBytes);
-    }
 };
 
 TMediaPlayer::TMediaPlayer(std::unique_ptr<AudioBackend> backend, QString spoolDir)
-    : d(std::make_unique<Impl>())
+    : d(std::make_unique<Impl>(std::move(spoolDir)))
 {
     d->backend = std::move(backend);
-    d->spoolDir = std::move(spoolDir);
 }
 
 TMediaPlayer::~TMediaPlayer()
@@ -559,22 +289,15 @@ void TMediaPlayer::Open()
     quint32 rc = readWavHeader(FileName, &info);
     if (rc == 0 && info.dataBytes > 0) {
         // A file that already holds sound: that sound is the recording to start from.
-        d->format = info.format;
-        d->bpf = info.format.bytesPerFrame();
-        if (!d->ensureSpool()) {
+        if (!d->spool.create(info.format)) {
             rc = MCIERR_SPOOL_CREATE;
         } else {
-            const int in = ::open(QFile::encodeName(FileName).constData(), O_RDONLY | O_CLOEXEC);
-            const bool ok = in >= 0 &&
-                            copyRange(in, info.dataOffset, d->spoolFd, WavHeaderWriter::kSpoolHeaderSize,
-                                      info.dataBytes);
+            const int in = ::open(QFile::encodeName(FileName).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            const bool ok = in >= 0 && d->spool.import(in, info.dataOffset, info.dataBytes);
             if (in >= 0)
                 ::close(in);
-            if (ok) {
-                d->spoolDataBytes = info.dataBytes;
-                d->syncSpool();
-            } else {
-                d->discardSpool();
+            if (!ok) {
+                d->spool.discard();
                 rc = MCIERR_FILE_READ;
             }
         }
@@ -588,10 +311,6 @@ void TMediaPlayer::Open()
     d->totalFrames = info.dataBytes / d->bpf;
     d->posFrames = 0;
     d->mode = ModeStopped;
-    d->ioFailed = false;
-    d->ioFailCode = 0;
-    d->droppedFrames = 0;
-    d->overrunReported = false;
     d->opened = true;
     d->lastDeviceId = quint16(d->lastDeviceId + 1);
     if (d->lastDeviceId == 0)
@@ -631,17 +350,11 @@ void TMediaPlayer::Play()
         d->errorCode = 0;  // nothing to play
         return;
     }
+    d->beginStream();
     d->playStartFrame = d->posFrames;
     d->playEndFrame = total;
     d->handedFrames = d->posFrames;
-    d->playEof = false;
-    if (!d->inlineIo()) {
-        d->startDiskThread();
-        d->ring->reset();
-        d->playReadByte = WavHeaderWriter::kSpoolHeaderSize + d->posFrames * d->bpf;
-        d->fillRing();  // the first second or more, before the first callback asks
-        d->diskRequest(Impl::Job::Play, false);
-    }
+    d->spool.beginPlayback(d->posFrames, total, !d->inlineIo());
     d->startStream(AudioBackend::Direction::Playback, ModePlaying);
 }
 
@@ -654,19 +367,16 @@ void TMediaPlayer::Record()
         return;
     }
     d->stopActivity();
-    if (!d->ensureSpool()) {
+    d->beginStream();
+    if (!d->spool.create(d->format)) {
         d->errorCode = MCIERR_SPOOL_CREATE;
         d->setFault(MCIERR_SPOOL_CREATE);
         return;
     }
     // A recording only grows at its end.
     d->posFrames = d->totalFrames;
-    d->framesSinceSync = 0;
-    if (!d->inlineIo()) {
-        d->startDiskThread();
-        d->ring->reset();
-        d->diskRequest(Impl::Job::Record, false);
-    }
+    d->overrunReported = false;
+    d->spool.beginCapture(!d->inlineIo());
     d->startStream(AudioBackend::Direction::Capture, ModeRecording);
 }
 
@@ -709,13 +419,12 @@ void TMediaPlayer::Save()
     qint64 bytes = d->totalFrames * d->bpf;
     if (d->mode == ModeRecording) {
         // Everything captured up to now; capture goes on meanwhile.
-        if (d->disk.joinable())
-            d->diskRequest(Impl::Job::Record, true);
-        bytes = d->spoolDataBytes;
+        d->spool.flush();
+        bytes = d->spool.dataBytes();
     }
-    if (bytes > 0 && d->spoolFd < 0)
+    if (!d->spool.isOpen())
         bytes = 0;
-    d->errorCode = d->saveTo(FileName, bytes);
+    d->errorCode = writeWavFile(FileName, d->format, d->spool.fd(), WavHeaderWriter::kSpoolHeaderSize, bytes);
 }
 
 void TMediaPlayer::SetTimeFormat(quint8 format)
@@ -778,10 +487,11 @@ DeviceFault TMediaPlayer::takeFault()
     if (d->opened)
         d->poll();
     DeviceFault f = d->fault;
+    f.earlierStream = f.code != 0 && d->faultStream != d->stream;
     d->fault = DeviceFault{};
     return f;
 }
 
 AudioBackend &TMediaPlayer::backend() { return *d->backend; }
 
-QString TMediaPlayer::spoolPath() const { return d->spoolPath; }
+QString TMediaPlayer::spoolPath() const { return d->spool.path(); }

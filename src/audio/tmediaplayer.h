@@ -60,6 +60,8 @@ bool mciGetErrorString(quint32 code, QString *text);
 struct DeviceFault {
     quint32 code = 0;
     QString text;
+    // Met by a stream that has ended since (say at a pause), not by the one running now.
+    bool earlierStream = false;
 };
 
 class TMediaPlayer {

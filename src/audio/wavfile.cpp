@@ -4,6 +4,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -192,7 +193,9 @@ QByteArray WavHeaderWriter::header(qint64 dataBytes) const
 
 QByteArray WavHeaderWriter::spoolHeader(qint64 dataBytes) const
 {
-    QByteArray b = header(dataBytes);
+    // The spool's RIFF size counts 36 bytes more than a plain file's, so it turns RF64 that
+    // much sooner rather than let the size field wrap.
+    QByteArray b = WavHeaderWriter(m_format, std::min(m_limit, kRiffLimit - 36)).header(dataBytes);
     if (b.size() == kSpoolHeaderSize)
         return b;
     // Plain RIFF: the same fields with a 28-byte JUNK chunk in place of the ds64 chunk.

@@ -287,6 +287,8 @@ void TForm1::SBPauseClick() {
     else
         ui.SBRec->setEnabled(true);
     UpdateSleepInhibit();
+    // The tick is off now: what the pause met (the disk refusing the last audio) is told here.
+    ReportDeviceFault();
 }
 
 void TForm1::SBSaveClick() {
@@ -376,7 +378,7 @@ void TForm1::ReportDeviceFault() {
     if (fault.code == 0)
         return;
     const QString state = ui.Label1->caption();
-    if (state == kRecording || state == kPlaying)
+    if (!fault.earlierStream && (state == kRecording || state == kPlaying))
         SBStopClick();
     UpdateSleepInhibit();
     m_platform.messageBox(this, QStringLiteral("Tavrin"), fault.text, MsgButtons::Ok, MsgIcon::Stop);

@@ -1,0 +1,119 @@
+// The recording on disk: a WAV file in the per-user spool folder that is valid at every
+// moment. Its header is rewritten and its samples synced every second, so a crash of the
+// program or the machine loses at most the last second; the next start saves what is left
+// (spoolrecovery.h). With a real-time backend the samples pass through a ring to a disk thread
+// of the spool's own, so the audio thread never waits on the disk.
+#pragma once
+
+#include "audiobackend.h"
+
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class SpscRing;
+
+// Test hook for the spool's own writes and syncs: returning false makes that call fail as
+// the disk would (errno is set to what the hook leaves there, EIO if it leaves none).
+enum class SpoolIo { Write, HeaderWrite, Sync };
+using SpoolIoHook = bool (*)(SpoolIo op);
+void setSpoolIoHook(SpoolIoHook hook);
+
+class Spool {
+public:
+    explicit Spool(QString dir);
+    ~Spool();  // discards the file
+    Spool(const Spool &) = delete;
+    Spool &operator=(const Spool &) = delete;
+
+    // Makes and locks a new empty spool in this format, unless one is open. False when the
+    // folder or the file cannot be made, or the file cannot be locked.
+    bool create(const AudioFormat &format);
+    bool isOpen() const { return m_fd >= 0; }
+    QString path() const { return m_path; }
+    int fd() const { return m_fd; }
+    const AudioFormat &format() const { return m_format; }
+    qint64 dataBytes() const { return m_dataBytes.load(); }
+
+    // Copies len bytes at offset of fd in as the recording so far, and syncs.
+    bool import(int fd, qint64 offset, qint64 len);
+    // Removes the file (then lets go of its lock, so no other copy can take it up meanwhile).
+    void discard();
+    // Closes the file and leaves it for the next start to recover.
+    void keep();
+
+    // Capture. beginCapture starts a take's counters; threaded: through the ring and the disk
+    // thread, else every write goes to the file inline.
+    void beginCapture(bool threaded);
+    // The backend's thread. Takes frames; returns how many were taken, or -1 when the file
+    // failed and the stream should end (inline writing only).
+    qint64 write(const void *data, qint64 frames);
+    // Everything taken so far is in the file and its header is current (UI thread).
+    void flush();
+    // Ends the take: the rest reaches the file, which is synced and, after a failure, cut back
+    // to what it holds. Returns the take's fault code (0 when the take is whole).
+    quint32 endCapture();
+
+    // Playback of frames [from, end).
+    void beginPlayback(qint64 from, qint64 end, bool threaded);
+    // The backend's thread. Fills up to frames frames; *real is set to how many came from the
+    // file. A disk that falls behind gives silence rather than an early end.
+    qint64 read(void *data, qint64 frames, qint64 *real);
+    void endPlayback();
+
+    // A fault met while a stream ran: the file failed (write, read or sync) or capture
+    // outran the disk. 0 when there is none.
+    quint32 pendingFault() const;
+    // Frames the current take lost because the ring was full.
+    qint64 droppedFrames() const { return m_dropped.load(); }
+
+private:
+    enum class Job { None, Record, Play };
+
+    void fail(quint32 code);
+    bool syncHeader();
+    void startDiskThread();
+    void stopDiskThread();
+    void request(Job job, bool flush);
+    void diskLoop();
+    void drainRing();
+    void fillRing();
+    qint64 writeInline(const void *data, qint64 frames);
+
+    QString m_dir;
+    AudioFormat m_format;
+    int m_bpf = 1;
+    int m_fd = -1;
+    QString m_path;
+    std::atomic<qint64> m_dataBytes{0};
+    bool m_durable = true;  // false once a sync failed: later syncs prove nothing
+
+    bool m_threaded = false;
+    qint64 m_sinceSync = 0;  // inline capture: frames since the last sync
+    std::atomic<bool> m_failed{false};
+    std::atomic<quint32> m_failCode{0};
+    std::atomic<qint64> m_dropped{0};
+
+    // Playback.
+    qint64 m_playEnd = 0;       // frames
+    qint64 m_playFrame = 0;     // inline: the next frame to hand out
+    qint64 m_readByte = 0;      // threaded: the disk thread's next byte
+    std::atomic<bool> m_eof{false};
+
+    std::unique_ptr<SpscRing> m_ring;
+    std::thread m_disk;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_done;
+    Job m_job = Job::None;
+    bool m_flush = false;
+    bool m_quit = false;
+    quint64 m_requestSeq = 0;
+    quint64 m_doneSeq = 0;
+    std::vector<char> m_buffer;
+};
