@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A private PulseAudio server for tests and benchmarks: a null sink, and a real-time 440 Hz
-# sine as the default source. No D-Bus, no hardware; works as root.
+# sine as the default source. No D-Bus, no hardware; works as root. Exits 77 when PulseAudio
+# is not installed, so a test can be skipped rather than failed.
 #   scripts/pulse-test-server.sh start DIR   # prints the PULSE_SERVER value
 #   scripts/pulse-test-server.sh stop DIR
 set -eu
@@ -16,7 +17,11 @@ stop() {
   if [ -f "$pidfile" ]; then
     pid=$(cat "$pidfile")
     kill "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    for _ in $(seq 50); do
+      kill -0 "$pid" 2>/dev/null || break
+      [ "$(ps -o stat= -p "$pid" 2>/dev/null | cut -c1)" = Z ] && break  # nobody reaps it here
+      sleep 0.1
+    done
     kill -9 "$pid" 2>/dev/null || true
     rm -f "$pidfile"
   fi
@@ -24,6 +29,9 @@ stop() {
 
 case "$cmd" in
   start)
+    for tool in pulseaudio pactl; do
+      command -v "$tool" >/dev/null || { echo "pulse-test-server: $tool is not installed" >&2; exit 77; }
+    done
     stop
     rm -f "$dir/native"
     cat > "$dir/server.pa" <<PA

@@ -1,5 +1,6 @@
 // The seam between the wave-audio device and the outside sound world. The real backend talks
-// to the sound server through PortAudio; the fake one moves only when a test advances its clock.
+// to the sound server (pulsebackend.h, with PortAudio as the fallback); the fake one moves
+// only when a test advances its clock.
 #pragma once
 
 #include <QtGlobal>
@@ -59,6 +60,9 @@ public:
     virtual quint32 failureCode() = 0;
     // Frames handed to the device that have not been heard yet.
     virtual qint64 outputLatencyFrames() = 0;
+    // Capture: frames the source has taken in since the stream started, by the stream's
+    // clock, including those still on their way in a fragment; -1 where it cannot tell.
+    virtual qint64 capturedFramesNow() { return -1; }
 };
 
 // The program's backend: the fake one when TAVRIN_AUDIO=fake, else the sound server's.

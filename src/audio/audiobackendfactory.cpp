@@ -1,6 +1,7 @@
 #include "audiobackend.h"
 #include "fakeaudiobackend.h"
 #include "portaudiobackend.h"
+#include "pulsebackend.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -27,11 +28,52 @@ private:
     QTimer m_timer;
     qint64 m_last = 0;
 };
+
+// The sound server's own protocol whenever a server answers; PortAudio (plain ALSA) where
+// none does. The choice is made again at every stream, so a server that comes back is used.
+class SoundServerBackend : public AudioBackend {
+public:
+    explicit SoundServerBackend(bool portAudioOnly) : m_portAudioOnly(portAudioOnly) {}
+
+    bool realTime() const override { return true; }
+    int outputDeviceCount() override { return pick().outputDeviceCount(); }
+    quint32 start(Direction direction, const AudioFormat &format, AudioStreamClient *client) override
+    {
+        stop(false);
+        m_active = &pick();
+        return m_active->start(direction, format, client);
+    }
+    void stop(bool drain) override
+    {
+        if (m_active)
+            m_active->stop(drain);
+    }
+    StreamState state() override { return m_active ? m_active->state() : StreamState::Idle; }
+    quint32 failureCode() override { return m_active ? m_active->failureCode() : 0; }
+    qint64 outputLatencyFrames() override { return m_active ? m_active->outputLatencyFrames() : 0; }
+    qint64 capturedFramesNow() override { return m_active ? m_active->capturedFramesNow() : -1; }
+
+private:
+    AudioBackend &pick()
+    {
+        if (!m_portAudioOnly && m_pulse.available())
+            return m_pulse;
+        if (!m_portAudio)
+            m_portAudio = std::make_unique<PortAudioBackend>();
+        return *m_portAudio;
+    }
+
+    bool m_portAudioOnly;
+    PulseBackend m_pulse;
+    std::unique_ptr<PortAudioBackend> m_portAudio;
+    AudioBackend *m_active = nullptr;
+};
 }  // namespace
 
 std::unique_ptr<AudioBackend> makeAudioBackend()
 {
-    if (qEnvironmentVariable("TAVRIN_AUDIO") == QLatin1String("fake"))
+    const QString choice = qEnvironmentVariable("TAVRIN_AUDIO");
+    if (choice == QLatin1String("fake"))
         return std::make_unique<WallClockFakeBackend>();
-    return std::make_unique<PortAudioBackend>();
+    return std::make_unique<SoundServerBackend>(choice == QLatin1String("portaudio"));
 }

@@ -100,6 +100,7 @@ struct TMediaPlayer::Impl : AudioStreamClient {
     qint64 playStartFrame = 0;
     qint64 playEndFrame = 0;
     bool overrunReported = false;  // for the take being recorded
+    qint64 takeStartFrame = 0;     // where the take being recorded began
 
     // Shared with the stream callbacks.
     std::atomic<qint64> totalFrames{0};   // the recording's length, growing during capture
@@ -150,6 +151,20 @@ struct TMediaPlayer::Impl : AudioStreamClient {
     }
 
     // --- transport (UI thread) ---------------------------------------------------------
+
+    // The recording's length as the clock sees it. Audio comes in fragments of a quarter
+    // second; the stream's clock says how much of it has been taken in, and Stop keeps all
+    // of that, so the length shown moves smoothly and is what a stop will keep.
+    qint64 recordedFrames()
+    {
+        const qint64 have = totalFrames.load(std::memory_order_acquire);
+        if (mode != ModeRecording)
+            return have;
+        const qint64 now = backend->capturedFramesNow();
+        if (now < 0)
+            return have;
+        return std::clamp(takeStartFrame + now, have, have + format.rate);
+    }
 
     qint64 playPosition()
     {
@@ -375,6 +390,7 @@ void TMediaPlayer::Record()
     }
     // A recording only grows at its end.
     d->posFrames = d->totalFrames;
+    d->takeStartFrame = d->totalFrames;
     d->overrunReported = false;
     d->spool.beginCapture(!d->inlineIo());
     d->startStream(AudioBackend::Direction::Capture, ModeRecording);
@@ -446,7 +462,7 @@ qint32 TMediaPlayer::Position()
     d->errorCode = 0;
     switch (d->mode) {
     case ModeRecording:
-        return d->ms(d->totalFrames);
+        return d->ms(d->recordedFrames());
     case ModePlaying:
         return d->ms(d->playPosition());
     default:
@@ -459,7 +475,7 @@ qint32 TMediaPlayer::Length()
     d->require();
     d->poll();
     d->errorCode = 0;
-    return d->ms(d->totalFrames);
+    return d->ms(d->recordedFrames());
 }
 
 TMPModes TMediaPlayer::Mode()

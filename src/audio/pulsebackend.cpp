@@ -1,0 +1,541 @@
+#include "pulsebackend.h"
+
+#include "tmediaplayer.h"
+
+#include <QLoggingCategory>
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <vector>
+
+Q_DECLARE_LOGGING_CATEGORY(lcAudio)
+
+namespace {
+
+qint64 monotonicNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// What the server and the mixers show for Tavrin, on the client and on every stream.
+void describeTavrin(pa_proplist *p)
+{
+    pa_proplist_sets(p, PA_PROP_APPLICATION_NAME, "Tavrin");
+    pa_proplist_sets(p, PA_PROP_APPLICATION_ID, "org.example.tavrin.Tavrin");
+    pa_proplist_sets(p, PA_PROP_APPLICATION_ICON_NAME, "tavrin");
+    pa_proplist_sets(p, PA_PROP_APPLICATION_PROCESS_BINARY, program_invocation_short_name);
+    pa_proplist_sets(p, PA_PROP_MEDIA_ROLE, "production");
+}
+
+quint32 refusalCode(int paError, AudioBackend::Direction direction)
+{
+    switch (paError) {
+    case PA_ERR_NOTSUPPORTED:
+    case PA_ERR_INVALID:
+    case PA_ERR_NOENTITY:
+        return direction == AudioBackend::Direction::Capture ? MCIERR_WAVE_INPUTSUNSUITABLE
+                                                             : MCIERR_WAVE_OUTPUTSUNSUITABLE;
+    default:
+        return MCIERR_CANNOT_LOAD_DRIVER;
+    }
+}
+
+constexpr int kConnectTimeoutMs = 3000;
+constexpr int kStopTimeoutMs = 600;
+// A capture stream that delivers nothing for this long (after its first data, plus a
+// fragment) has lost its server.
+constexpr qint64 kStallNs = 3000000000LL;
+
+} // namespace
+
+struct PulseBackend::Impl {
+    pa_threaded_mainloop *loop = nullptr;
+    pa_context *context = nullptr;
+
+    // The running stream. Everything below is touched under the main loop's lock, except
+    // the atomics, which the UI thread reads without it.
+    pa_stream *stream = nullptr;
+    Direction direction = Direction::Capture;
+    AudioStreamClient *client = nullptr;
+    AudioFormat format;
+    pa_sample_spec spec{};
+    int bpf = 1;
+    std::atomic<int> state{int(StreamState::Idle)};
+    std::atomic<quint32> failure{0};
+    std::atomic<qint64> lastDataNs{0};
+    std::atomic<bool> gotData{false};
+    qint64 startedNs = 0;
+
+    // Capture.
+    qint64 receivedFrames = 0;   // from the server, all of it
+    qint64 deliveredFrames = 0;  // handed to the client
+    qint64 stopAtFrame = -1;     // while stopping: the frame at which the press came
+    bool settled = false;        // the fragment size has been raised after the first second
+    std::vector<char> carry;     // a frame split between two fragments
+    size_t carried = 0;
+    std::vector<char> silence;
+
+    // Playback.
+    qint64 writtenFrames = 0;
+    bool draining = false;
+
+    ~Impl()
+    {
+        if (loop)
+            pa_threaded_mainloop_stop(loop);
+        if (context) {
+            pa_context_disconnect(context);
+            pa_context_unref(context);
+        }
+        if (loop)
+            pa_threaded_mainloop_free(loop);
+    }
+
+    // Waits, with the lock held, until pred holds or timeoutMs pass; returns pred().
+    bool waitFor(const std::function<bool()> &pred, int timeoutMs)
+    {
+        if (pred())
+            return true;
+        struct Alarm {
+            pa_threaded_mainloop *loop;
+            bool rang = false;
+        } alarm{loop};
+        pa_mainloop_api *api = pa_threaded_mainloop_get_api(loop);
+        timeval tv;
+        pa_gettimeofday(&tv);
+        pa_timeval_add(&tv, pa_usec_t(timeoutMs) * 1000);
+        pa_time_event *ev = api->time_new(
+            api, &tv,
+            [](pa_mainloop_api *, pa_time_event *, const timeval *, void *u) {
+                auto *a = static_cast<Alarm *>(u);
+                a->rang = true;
+                pa_threaded_mainloop_signal(a->loop, 0);
+            },
+            &alarm);
+        while (!pred() && !alarm.rang)
+            pa_threaded_mainloop_wait(loop);
+        api->time_free(ev);
+        return pred();
+    }
+
+    bool waitForOperation(pa_operation *op, int timeoutMs)
+    {
+        if (!op)
+            return false;
+        const bool done = waitFor([op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; }, timeoutMs);
+        if (!done)
+            pa_operation_cancel(op);
+        pa_operation_unref(op);
+        return done;
+    }
+
+    // With the lock held.
+    bool connected()
+    {
+        if (context && pa_context_get_state(context) == PA_CONTEXT_READY)
+            return true;
+        if (context) {
+            // The server went away; a new context finds it again once it is back.
+            pa_context_set_state_callback(context, nullptr, nullptr);
+            pa_context_disconnect(context);
+            pa_context_unref(context);
+            context = nullptr;
+        }
+        pa_proplist *props = pa_proplist_new();
+        describeTavrin(props);
+        context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop), "Tavrin", props);
+        pa_proplist_free(props);
+        if (!context)
+            return false;
+        pa_context_set_state_callback(
+            context, [](pa_context *, void *u) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(u), 0); },
+            loop);
+        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0)
+            return false;
+        const auto settledState = [this] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) ||
+                                                  pa_context_get_state(context) == PA_CONTEXT_READY; };
+        waitFor(settledState, kConnectTimeoutMs);
+        return pa_context_get_state(context) == PA_CONTEXT_READY;
+    }
+
+    void markFailed()
+    {
+        if (state.load() == int(StreamState::Running)) {
+            failure = MCIERR_CANNOT_LOAD_DRIVER;
+            state = int(StreamState::Failed);
+        }
+    }
+
+    // --- capture (main loop thread) -----------------------------------------------------
+
+    void handOver(const void *data, qint64 frames)
+    {
+        if (stopAtFrame >= 0)
+            frames = std::min(frames, stopAtFrame - deliveredFrames);
+        if (frames <= 0)
+            return;
+        if (!client->captured(data, frames))
+            markFailed();
+        deliveredFrames += frames;
+    }
+
+    // data null: a hole in the stream, kept as silence so the take keeps its time.
+    void deliver(const char *data, size_t n)
+    {
+        receivedFrames += qint64((carried + n) / size_t(bpf));
+        while (n > 0) {
+            if (carried > 0 || n < size_t(bpf)) {
+                const size_t take = std::min(size_t(bpf) - carried, n);
+                if (data)
+                    std::memcpy(carry.data() + carried, data, take);
+                else
+                    std::memcpy(carry.data() + carried, silence.data(), take);
+                carried += take;
+                n -= take;
+                if (data)
+                    data += take;
+                if (carried == size_t(bpf)) {
+                    handOver(carry.data(), 1);
+                    carried = 0;
+                }
+                continue;
+            }
+            qint64 frames = qint64(n / size_t(bpf));
+            if (!data)
+                frames = std::min<qint64>(frames, qint64(silence.size()) / bpf);
+            handOver(data ? data : silence.data(), frames);
+            n -= size_t(frames * bpf);
+            if (data)
+                data += frames * bpf;
+        }
+    }
+
+    void onReadable()
+    {
+        while (pa_stream_readable_size(stream) > 0) {
+            const void *data = nullptr;
+            size_t n = 0;
+            if (pa_stream_peek(stream, &data, &n) < 0 || n == 0)
+                break;
+            deliver(static_cast<const char *>(data), n);
+            pa_stream_drop(stream);
+        }
+        lastDataNs.store(monotonicNs(), std::memory_order_relaxed);
+        gotData.store(true, std::memory_order_relaxed);
+        if (!settled && stopAtFrame < 0 && receivedFrames >= format.rate) {
+            // Small fragments bring the first audio to the disk at once; after the first
+            // second, long ones let the stream (and the server) wake a few times a second.
+            settled = true;
+            setFragment(kFragmentMs);
+        }
+        if (stopAtFrame >= 0)
+            pa_threaded_mainloop_signal(loop, 0);
+    }
+
+    void setFragment(int ms)
+    {
+        pa_buffer_attr attr;
+        attr.maxlength = uint32_t(-1);
+        attr.tlength = uint32_t(-1);
+        attr.prebuf = uint32_t(-1);
+        attr.minreq = uint32_t(-1);
+        attr.fragsize = uint32_t(pa_usec_to_bytes(pa_usec_t(ms) * 1000, &spec));
+        if (pa_operation *op = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr))
+            pa_operation_unref(op);
+    }
+
+    // --- playback (main loop thread) ----------------------------------------------------
+
+    void onWritable(size_t nbytes)
+    {
+        while (!draining && nbytes >= size_t(bpf)) {
+            void *buf = nullptr;
+            size_t n = nbytes;
+            if (pa_stream_begin_write(stream, &buf, &n) < 0 || !buf || n < size_t(bpf)) {
+                markFailed();
+                return;
+            }
+            const qint64 want = qint64(n / size_t(bpf));
+            const qint64 got = std::clamp<qint64>(client->render(buf, want), 0, want);
+            if (got > 0)
+                pa_stream_write(stream, buf, size_t(got * bpf), nullptr, 0, PA_SEEK_RELATIVE);
+            else
+                pa_stream_cancel_write(stream);
+            writtenFrames += got;
+            nbytes -= std::min(nbytes, size_t(got * bpf));
+            if (got < want) {
+                // The end of the recording: done once the server has played the rest.
+                draining = true;
+                pa_operation *op = pa_stream_drain(
+                    stream,
+                    [](pa_stream *, int success, void *u) {
+                        auto *self = static_cast<Impl *>(u);
+                        if (success && self->state.load() == int(StreamState::Running))
+                            self->state = int(StreamState::Completed);
+                        pa_threaded_mainloop_signal(self->loop, 0);
+                    },
+                    this);
+                if (op)
+                    pa_operation_unref(op);
+            }
+        }
+        lastDataNs.store(monotonicNs(), std::memory_order_relaxed);
+    }
+
+    // --- both -------------------------------------------------------------------------
+
+    void closeStream()
+    {
+        if (!stream)
+            return;
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_set_read_callback(stream, nullptr, nullptr);
+        pa_stream_set_write_callback(stream, nullptr, nullptr);
+        pa_stream_disconnect(stream);
+        pa_stream_unref(stream);
+        stream = nullptr;
+        client = nullptr;
+    }
+
+    // Capture only: reads what the server still holds, up to the moment of the call.
+    void fetchTail()
+    {
+        if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
+            return;
+        const qint64 pressNs = monotonicNs();
+        waitForOperation(pa_stream_update_timing_info(
+                             stream, [](pa_stream *, int, void *u) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(u), 0); },
+                             loop),
+                         kStopTimeoutMs / 2);
+        const qint64 askedNs = monotonicNs();
+        pa_usec_t now = 0;
+        if (pa_stream_get_time(stream, &now) < 0)
+            return;
+        // The clock has run on while the server answered; the take ends at the press.
+        const pa_usec_t since = pa_usec_t((askedNs - pressNs) / 1000);
+        now = now > since ? now - since : 0;
+        stopAtFrame = std::max<qint64>(deliveredFrames, qint64(now * pa_usec_t(format.rate) / PA_USEC_PER_SEC));
+        // The rest comes with the next fragment. Asking for shorter fragments now would bring
+        // it sooner, but PipeWire's resampler then breaks the last milliseconds of the take.
+        waitFor([this] { return receivedFrames >= stopAtFrame || !stream ||
+                                pa_stream_get_state(stream) != PA_STREAM_READY; },
+                kStopTimeoutMs);
+        qCDebug(lcAudio) << "stop: timing" << (askedNs - pressNs) / 1000000 << "ms, tail"
+                         << (monotonicNs() - askedNs) / 1000000 << "ms; stream time" << now / 1000
+                         << "ms; delivered" << deliveredFrames << "target" << stopAtFrame;
+    }
+};
+
+PulseBackend::PulseBackend() : d(std::make_unique<Impl>()) {}
+
+PulseBackend::~PulseBackend()
+{
+    stop(false);
+}
+
+bool PulseBackend::available()
+{
+    if (!d->loop) {
+        d->loop = pa_threaded_mainloop_new();
+        if (!d->loop)
+            return false;
+        pa_threaded_mainloop_set_name(d->loop, "tavrin-pulse");
+        if (pa_threaded_mainloop_start(d->loop) < 0) {
+            pa_threaded_mainloop_free(d->loop);
+            d->loop = nullptr;
+            return false;
+        }
+    }
+    pa_threaded_mainloop_lock(d->loop);
+    const bool ok = d->stream ? true : d->connected();
+    pa_threaded_mainloop_unlock(d->loop);
+    return ok;
+}
+
+int PulseBackend::outputDeviceCount()
+{
+    if (!available())
+        return 0;
+    pa_threaded_mainloop_lock(d->loop);
+    int count = 0;
+    struct Counter {
+        int *count;
+        pa_threaded_mainloop *loop;
+    } counter{&count, d->loop};
+    pa_operation *op = pa_context_get_sink_info_list(
+        d->context,
+        [](pa_context *, const pa_sink_info *info, int eol, void *u) {
+            auto *c = static_cast<Counter *>(u);
+            if (eol == 0 && info)
+                ++*c->count;
+            if (eol != 0)
+                pa_threaded_mainloop_signal(c->loop, 0);
+        },
+        &counter);
+    if (!d->waitForOperation(op, kConnectTimeoutMs))
+        count = 0;
+    pa_threaded_mainloop_unlock(d->loop);
+    return count;
+}
+
+quint32 PulseBackend::start(Direction direction, const AudioFormat &format, AudioStreamClient *client)
+{
+    stop(false);
+    if (!available())
+        return MCIERR_CANNOT_LOAD_DRIVER;
+    pa_threaded_mainloop_lock(d->loop);
+    d->direction = direction;
+    d->client = client;
+    d->format = format;
+    d->bpf = format.bytesPerFrame();
+    d->spec.format = format.bits == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+    d->spec.rate = uint32_t(format.rate);
+    d->spec.channels = uint8_t(format.channels);
+    d->receivedFrames = d->deliveredFrames = d->writtenFrames = 0;
+    d->stopAtFrame = -1;
+    d->settled = false;
+    d->draining = false;
+    d->carry.assign(size_t(std::max(1, d->bpf)), 0);
+    d->carried = 0;
+    d->silence.assign(size_t(1 << 16), char(format.bits == 8 ? 0x80 : 0));
+    d->failure = 0;
+    d->gotData = false;
+    const bool capture = direction == Direction::Capture;
+
+    if (!pa_sample_spec_valid(&d->spec)) {
+        d->client = nullptr;
+        pa_threaded_mainloop_unlock(d->loop);
+        return refusalCode(PA_ERR_NOTSUPPORTED, direction);
+    }
+    pa_channel_map map;
+    pa_channel_map_init_auto(&map, d->spec.channels, PA_CHANNEL_MAP_DEFAULT);
+    pa_proplist *props = pa_proplist_new();
+    describeTavrin(props);
+    d->stream = pa_stream_new_with_proplist(d->context, capture ? "録音" : "再生", &d->spec, &map, props);
+    pa_proplist_free(props);
+    if (!d->stream) {
+        const int err = pa_context_errno(d->context);
+        d->client = nullptr;
+        pa_threaded_mainloop_unlock(d->loop);
+        return refusalCode(err, direction);
+    }
+    pa_stream_set_state_callback(
+        d->stream,
+        [](pa_stream *s, void *u) {
+            auto *self = static_cast<Impl *>(u);
+            if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s)))
+                self->markFailed();
+            pa_threaded_mainloop_signal(self->loop, 0);
+        },
+        d.get());
+
+    pa_buffer_attr attr;
+    attr.maxlength = uint32_t(-1);
+    attr.prebuf = uint32_t(-1);
+    attr.minreq = uint32_t(-1);
+    attr.fragsize = uint32_t(-1);
+    attr.tlength = uint32_t(-1);
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                         PA_STREAM_AUTO_TIMING_UPDATE);
+    d->state = int(StreamState::Running);
+    int rc;
+    if (capture) {
+        attr.fragsize = uint32_t(pa_usec_to_bytes(pa_usec_t(kFirstFragmentMs) * 1000, &d->spec));
+        pa_stream_set_read_callback(
+            d->stream, [](pa_stream *, size_t, void *u) { static_cast<Impl *>(u)->onReadable(); }, d.get());
+        rc = pa_stream_connect_record(d->stream, nullptr, &attr, flags);
+    } else {
+        attr.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(kFragmentMs) * 1000, &d->spec));
+        pa_stream_set_write_callback(
+            d->stream, [](pa_stream *, size_t n, void *u) { static_cast<Impl *>(u)->onWritable(n); }, d.get());
+        rc = pa_stream_connect_playback(d->stream, nullptr, &attr, flags, nullptr, nullptr);
+    }
+    if (rc == 0) {
+        d->waitFor([this] { return pa_stream_get_state(d->stream) != PA_STREAM_CREATING; }, kConnectTimeoutMs);
+        if (pa_stream_get_state(d->stream) != PA_STREAM_READY)
+            rc = -1;
+    }
+    if (rc != 0) {
+        const int err = pa_context_errno(d->context);
+        qCWarning(lcAudio) << "the sound server refused the stream:" << pa_strerror(err);
+        d->state = int(StreamState::Idle);
+        d->closeStream();
+        pa_threaded_mainloop_unlock(d->loop);
+        return refusalCode(err, direction);
+    }
+    d->startedNs = monotonicNs();
+    d->lastDataNs = d->startedNs;
+    pa_threaded_mainloop_unlock(d->loop);
+    return 0;
+}
+
+void PulseBackend::stop(bool drain)
+{
+    if (!d->loop)
+        return;
+    pa_threaded_mainloop_lock(d->loop);
+    if (d->stream) {
+        if (drain && d->direction == Direction::Capture && d->state.load() == int(StreamState::Running))
+            d->fetchTail();
+        d->closeStream();
+    }
+    d->state = int(StreamState::Idle);
+    pa_threaded_mainloop_unlock(d->loop);
+}
+
+StreamState PulseBackend::state()
+{
+    auto st = StreamState(d->state.load());
+    if (st == StreamState::Running && d->direction == Direction::Capture) {
+        // Counted from the first data: a server that is slow to start is not a lost one.
+        const qint64 quiet = monotonicNs() - d->lastDataNs.load(std::memory_order_relaxed);
+        const qint64 allowed = d->gotData.load(std::memory_order_relaxed)
+                                   ? kStallNs + qint64(kFragmentMs) * 1000000
+                                   : 3 * kStallNs;
+        if (quiet > allowed) {
+            d->markFailed();
+            st = StreamState(d->state.load());
+        }
+    }
+    return st;
+}
+
+quint32 PulseBackend::failureCode() { return d->failure.load(); }
+
+qint64 PulseBackend::outputLatencyFrames()
+{
+    if (!d->loop || d->direction != Direction::Playback)
+        return 0;
+    pa_threaded_mainloop_lock(d->loop);
+    qint64 pending = 0;
+    if (d->stream) {
+        pa_usec_t heard = 0;
+        pending = d->writtenFrames;
+        if (pa_stream_get_time(d->stream, &heard) >= 0)
+            pending = d->writtenFrames - qint64(heard * pa_usec_t(d->format.rate) / PA_USEC_PER_SEC);
+        pending = std::clamp<qint64>(pending, 0, d->writtenFrames);
+    }
+    pa_threaded_mainloop_unlock(d->loop);
+    return pending;
+}
+
+qint64 PulseBackend::capturedFramesNow()
+{
+    if (!d->loop || d->direction != Direction::Capture)
+        return -1;
+    pa_threaded_mainloop_lock(d->loop);
+    qint64 frames = -1;
+    pa_usec_t now = 0;
+    if (d->stream && d->state.load() == int(StreamState::Running) && pa_stream_get_time(d->stream, &now) >= 0)
+        frames = qint64(now * pa_usec_t(d->format.rate) / PA_USEC_PER_SEC);
+    pa_threaded_mainloop_unlock(d->loop);
+    return frames;
+}
