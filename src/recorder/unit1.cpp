@@ -2,6 +2,7 @@
 
 #include "about.h"
 #include "audiobackend.h"
+#include "fileio.h"
 #include "routines.h"
 #include "spoolrecovery.h"
 #include "strconv.h"
@@ -108,8 +109,8 @@ bool TForm1::SaveRecording() {
     const QString target = SaveDialog1.fileName;
     MediaPlayer1->FileName = target;
     MediaPlayer1->Save();
-    if (MediaPlayer1->ErrorCode() != 0) {
-        ReportSaveFailure(target);
+    if (const quint32 code = MediaPlayer1->ErrorCode(); code != 0) {
+        ReportSaveFailure(target, code);
         return false;
     }
     SetInitialDir(QFileInfo(target).absolutePath() + QLatin1Char('/'));
@@ -117,13 +118,16 @@ bool TForm1::SaveRecording() {
     return true;
 }
 
-// The device only keeps a failed save's code; the user must hear of it, or a take that never
-// reached the disk would pass for saved.
-void TForm1::ReportSaveFailure(const QString &target) {
-    QString reason;
-    if (!mciGetErrorString(MediaPlayer1->ErrorCode(), &reason))
-        reason = QStringLiteral("原因不明のエラー");
-    ShowError(QStringLiteral("ファイル %1 を保存できません。\n%2").arg(target, reason));
+// The user must hear of a failed save, or a take that never reached the disk would pass for
+// saved. The code is taken at the save: any later call into the device resets it. The box
+// looks like the device-fault box: the reason is a whole sentence already.
+void TForm1::ReportSaveFailure(const QString &target, quint32 code) {
+    QString reason = lastWavSave().reason;
+    if (reason.isEmpty() && !mciGetErrorString(code, &reason))
+        reason = QStringLiteral("原因不明のエラーです。");
+    m_platform.messageBox(this, QStringLiteral("Tavrin"),
+                          QStringLiteral("ファイル %1 を保存できません。\n%2").arg(target, reason),
+                          MsgButtons::Ok, MsgIcon::Stop);
 }
 
 void TForm1::SetInitialDir(const QString &dir) {
@@ -333,6 +337,8 @@ void TForm1::Label1DblClick() {
 }
 
 void TForm1::Timer1Timer() {
+    QString failedTarget;
+    quint32 failedSaveCode = 0;
     if (Playing && MediaPlayer1->Length() == MediaPlayer1->Position())
         SBStopClick();
 
@@ -346,25 +352,32 @@ void TForm1::Timer1Timer() {
         ui.SBPause->setEnabled(false);
         ui.SBStop->setEnabled(false);
         ui.SBPlay->setEnabled(true);
-        QString failedTarget;
         if (ui.MMTimerAutoSave->isChecked()) {
             MediaPlayer1->FileName = m_paths.dataDir() + QLatin1Char('/') +
                                      TimeStampedName(m_platform.now());
-            MediaPlayer1->Save();
-            if (MediaPlayer1->ErrorCode() == 0)
+            {
+                // A generated name never replaces a file: a taken one gets "-2", "-3"...
+                const ScopedWavSaveMode noReplace(AtomicFile::Mode::NoReplace);
+                MediaPlayer1->Save();
+            }
+            failedSaveCode = MediaPlayer1->ErrorCode();
+            if (failedSaveCode == 0) {
                 FileSaved = true;
-            else
+                if (!lastWavSave().savedAs.isEmpty())
+                    MediaPlayer1->FileName = lastWavSave().savedAs;
+            } else {
                 failedTarget = MediaPlayer1->FileName;
+            }
         }
         ui.Timer1->stop();
         UpdateSleepInhibit();
-        if (!failedTarget.isEmpty())
-            ReportSaveFailure(failedTarget);
     }
 
     const qint32 position = MediaPlayer1->Position();
     ui.Panel2->setCaption(FormatHms(position / 1000) + QLatin1Char('/') +
                           FormatHms(MediaPlayer1->Length() / 1000));
+    if (!failedTarget.isEmpty())
+        ReportSaveFailure(failedTarget, failedSaveCode);
 
     ReportDeviceFault();
 }
