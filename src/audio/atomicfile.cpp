@@ -347,3 +347,19 @@ bool readRegularFile(const QString &path, qint64 maxBytes, QByteArray *out) {
     errno = err;
     return ok;
 }
+
+bool makePrivatePath(const QString &dir) {
+    const QByteArray path = QFile::encodeName(QFileInfo(dir).absoluteFilePath());
+    for (qsizetype i = 1; i <= path.size(); ++i) {
+        if (i < path.size() && path.at(i) != '/')
+            continue;
+        // mkdir's mode is cut by the umask, which can only make it stricter than 0700.
+        const QByteArray part = path.left(i);
+        struct stat st {};
+        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST &&
+            (::stat(part.constData(), &st) != 0 || !S_ISDIR(st.st_mode)))
+            return false;
+    }
+    struct stat st {};
+    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}

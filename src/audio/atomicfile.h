@@ -75,3 +75,7 @@ int openRegularFile(const QString &path, int flags = O_RDONLY);
 // Reads at most maxBytes of a regular file opened as above; false with errno set when the file
 // could not be opened or read (ENOENT when it does not exist).
 bool readRegularFile(const QString &path, qint64 maxBytes, QByteArray *out);
+
+// Creates dir and any missing parents, each new one 0700: the folders are the user's alone.
+// True when dir is a folder afterwards.
+bool makePrivatePath(const QString &dir);

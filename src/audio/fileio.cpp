@@ -78,6 +78,30 @@ bool copyRange(int in, qint64 inOff, int out, qint64 outOff, qint64 len)
     return true;
 }
 
+// Like copyRange, but only the parts of the source that hold data: a hole (a sparse spool) is
+// skipped and stays a hole in the copy, for the caller to size the file over.
+static bool copyAllocated(int in, qint64 inOff, int out, qint64 outOff, qint64 len)
+{
+    const qint64 end = inOff + len;
+    qint64 pos = inOff;
+    while (pos < end) {
+        const off_t data = ::lseek(in, pos, SEEK_DATA);
+        if (data < 0 && errno == ENXIO)
+            return true;  // only a hole up to the end of the file
+        if (data < 0)  // the file system cannot tell: copy it all
+            return copyRange(in, pos, out, outOff + (pos - inOff), end - pos);
+        if (data >= end)
+            return true;
+        off_t hole = ::lseek(in, data, SEEK_HOLE);
+        if (hole < 0 || hole > end)
+            hole = end;
+        if (!copyRange(in, data, out, outOff + (data - inOff), hole - data))
+            return false;
+        pos = hole;
+    }
+    return true;
+}
+
 namespace {
 thread_local AtomicFile::Mode t_saveMode = AtomicFile::Mode::Replace;
 thread_local WavSaveOutcome t_lastSave;
@@ -100,14 +124,12 @@ quint32 writeWavFile(const QString &path, const AudioFormat &format, int dataFd,
         constexpr qint64 kPiece = 64LL << 20;
         for (qint64 done = 0; ok && done < dataBytes; done += kPiece) {
             const qint64 n = std::min(kPiece, dataBytes - done);
-            ok = copyRange(dataFd, dataOffset + done, fd, header.size() + done, n);
+            ok = copyAllocated(dataFd, dataOffset + done, fd, header.size() + done, n);
             if (ok)
                 ::sync_file_range(fd, header.size() + done, n, SYNC_FILE_RANGE_WRITE);
         }
-        if (ok && (dataBytes & 1)) {
-            const char pad = 0;
-            ok = writeAllAt(fd, &pad, 1, header.size() + dataBytes);
-        }
+        // The holes left by the copy, and the pad byte of an odd size, read as zeros.
+        ok = ok && ::ftruncate(fd, header.size() + dataBytes + (dataBytes & 1)) == 0;
         if (!ok)
             file.failWrite(errno ? errno : EIO);
         rc = file.commit();

@@ -48,7 +48,10 @@ TForm1::TForm1(Platform &platform, std::unique_ptr<AudioBackend> backend, AppPat
     Guarded([this] { FormCreate(); });
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    if (m_recovery)
+        m_recovery->wait();
+}
 
 void TForm1::FormCreate() {
     if (m_platform.waveOutDeviceCount() == 0)
@@ -408,7 +411,30 @@ void TForm1::UpdateSleepInhibit() {
 // ---- Recovery and the abrupt end
 
 void TForm1::RecoverEarlierTakes() {
-    const QList<RecoveredTake> takes = recoverOrphanedSpools(m_paths.stateDir(), m_paths.dataDir());
+    if (m_recovery)
+        return;
+    auto takes = std::make_shared<QList<RecoveredTake>>();
+    m_recovery.reset(QThread::create([takes, state = m_paths.stateDir(), data = m_paths.dataDir()] {
+        *takes = recoverOrphanedSpools(state, data);
+    }));
+    connect(m_recovery.get(), &QThread::finished, this, [this, takes] { ReportRecoveredTakes(*takes); });
+    m_recovery->start(QThread::LowPriority);
+}
+
+bool TForm1::recovering() const {
+    return m_recovery && !m_recovery->isFinished();
+}
+
+// A few names, and how many more: a message box with thousands of lines helps no one.
+static QString someNames(const QStringList &names) {
+    constexpr int kShown = 5;
+    QString text = names.mid(0, kShown).join(QLatin1Char('\n'));
+    if (names.size() > kShown)
+        text += QStringLiteral("\nほか %1 件").arg(names.size() - kShown);
+    return text;
+}
+
+void TForm1::ReportRecoveredTakes(const QList<RecoveredTake> &takes) {
     if (takes.isEmpty())
         return;
     QStringList saved, kept;
@@ -421,12 +447,12 @@ void TForm1::RecoverEarlierTakes() {
     QString text;
     if (!saved.isEmpty())
         text = QStringLiteral("前回保存されずに終了した録音を復元し、%1 に次の名前で保存しました。\n\n%2")
-                   .arg(m_paths.dataDir(), saved.join(QLatin1Char('\n')));
+                   .arg(m_paths.dataDir(), someNames(saved));
     if (!kept.isEmpty()) {
         if (!text.isEmpty())
             text += QStringLiteral("\n\n");
         text += QStringLiteral("次の録音は %1 に保存できなかったため、そのまま残してあります。\n\n%2")
-                    .arg(m_paths.dataDir(), kept.join(QLatin1Char('\n')));
+                    .arg(m_paths.dataDir(), someNames(kept));
     }
     m_platform.messageBox(this, QStringLiteral("Tavrin"), text, MsgButtons::Ok,
                           kept.isEmpty() ? MsgIcon::Information : MsgIcon::Warning);
