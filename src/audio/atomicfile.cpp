@@ -196,6 +196,9 @@ quint32 AtomicFile::open() {
         if (m_fd < 0 && errno != EEXIST) {
             const int err = errno;
             m_tmpName.clear();
+            // The folder is there (it was opened), yet refuses new files: /proc and the like.
+            if (err == ENOENT)
+                return fail(kNotSaved, QStringLiteral("この場所にはファイルを作成できません。"));
             return fail(kNotSaved, reasonFor(err));
         }
     }
