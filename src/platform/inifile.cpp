@@ -134,56 +134,27 @@ QString capToBytes(const QString &value, int maxBytes) {
 // could not see; so is one too large to be read whole.
 enum class LoadResult { Loaded, Missing, Unreadable };
 
-struct Loaded {
-    LoadResult result = LoadResult::Missing;
-    int error = 0;  // errno, when Unreadable
-};
-
 // Nothing the program writes comes near this; a larger file is not read past it, so a huge
 // or endless file cannot stall the start.
 constexpr qint64 kIniMaxBytes = 1 << 20;
 
-Loaded loadDocument(const QString &fileName, IniDocument *doc, bool forWrite) {
+LoadResult loadDocument(const QString &fileName, IniDocument *doc, bool forWrite) {
     QByteArray bytes;
     // Never through a link, never a FIFO or a device: only a regular file is settings.
     if (!readRegularFile(fileName, kIniMaxBytes + 1, &bytes))
-        return {errno == ENOENT ? LoadResult::Missing : LoadResult::Unreadable, errno};
+        return errno == ENOENT ? LoadResult::Missing : LoadResult::Unreadable;
     if (bytes.size() > kIniMaxBytes) {
         if (forWrite)
-            return {LoadResult::Unreadable, EFBIG};
+            return LoadResult::Unreadable;
         // A cut line, or a cut character, must not change how the rest reads.
         bytes.truncate(bytes.lastIndexOf('\n', kIniMaxBytes - 1) + 1);
     }
     *doc = IniDocument::parse(bytes);
-    return {LoadResult::Loaded, 0};
+    return LoadResult::Loaded;
 }
 
-// The error display adds its own period.
-QString withoutPeriod(QString text) {
-    if (text.endsWith(QChar(0x3002)))
-        text.chop(1);
-    return text;
-}
-
-QString reasonText(int err) {
-    switch (err) {
-    case ELOOP:
-        return QStringLiteral("シンボリック リンクです");
-    case EINVAL:
-        return QStringLiteral("通常のファイルではありません");
-    case EFBIG:
-        return QStringLiteral("ファイルが大きすぎます");
-    default:
-        break;
-    }
-    return withoutPeriod(AtomicFile::reasonFor(err));
-}
-
-[[noreturn]] void throwWriteError(const QString &fileName, const QString &reason) {
-    QString text = QStringLiteral("%1 に書き込めません").arg(QDir::toNativeSeparators(fileName));
-    if (!reason.isEmpty())
-        text += QStringLiteral(" (%1)").arg(reason);
-    throw EIniFileError(text);
+[[noreturn]] void throwWriteError(const QString &fileName) {
+    throw EIniFileError(QStringLiteral("%1 に書き込めません").arg(QDir::toNativeSeparators(fileName)));
 }
 
 // Replaces the file in one step (AtomicFile): a crash or a full disk leaves the old file. A
@@ -192,7 +163,7 @@ void saveDocument(const QString &fileName, const IniDocument &doc) {
     const QByteArray bytes = doc.serialize();
     AtomicFile file(fileName, AtomicFile::Mode::Replace, AtomicFile::Links::Replace);
     if (file.open() != 0)
-        throwWriteError(fileName, withoutPeriod(file.reason()));
+        throwWriteError(fileName);
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(file.fd(), bytes.constData() + done, size_t(bytes.size() - done));
@@ -205,7 +176,7 @@ void saveDocument(const QString &fileName, const IniDocument &doc) {
         done += n;
     }
     if (file.commit() != 0)
-        throwWriteError(fileName, withoutPeriod(file.reason()));
+        throwWriteError(fileName);
 }
 
 QString readValue(const IniDocument &doc, const QString &section, const QString &key, const QString &def) {
@@ -216,9 +187,8 @@ QString readValue(const IniDocument &doc, const QString &section, const QString 
 IniDocument writeProfile(const QString &section, const QString &key, const std::optional<QString> &value,
                          const QString &fileName) {
     IniDocument doc;
-    const Loaded loaded = loadDocument(fileName, &doc, true);
-    if (loaded.result == LoadResult::Unreadable)
-        throwWriteError(fileName, reasonText(loaded.error));
+    if (loadDocument(fileName, &doc, true) == LoadResult::Unreadable)
+        throwWriteError(fileName);
     if (!value) {
         if (!doc.removeKey(section, key))
             return doc;
@@ -342,7 +312,7 @@ bool IniDocument::removeKey(const QString &section, const QString &key) {
 QString getPrivateProfileString(const QString &section, const QString &key, const QString &def,
                                 const QString &fileName) {
     IniDocument doc;
-    if (loadDocument(fileName, &doc, false).result != LoadResult::Loaded)
+    if (loadDocument(fileName, &doc, false) != LoadResult::Loaded)
         return def;
     return readValue(doc, section, key, def);
 }

@@ -20,6 +20,9 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <cerrno>
+#include <unistd.h>
+
 namespace {
 const QString kRecording = QStringLiteral("録音中...");
 const QString kStopped = QStringLiteral("停止");
@@ -146,9 +149,11 @@ void TForm1::DeviceFailure() {
 
 void TForm1::WriteWorkFileTemplate(qint32 rate, qint32 bits, qint32 channels) {
     const QString path = m_paths.workFile();
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw EInOutError(QStringLiteral("ファイル %1 を作成できません").arg(path));
+    // Whole or not at all, private, and in place of a link planted there, never through it.
+    AtomicFile file(path, AtomicFile::Mode::Replace, AtomicFile::Links::Replace);
+    const auto fail = [&] { throw EInOutError(QStringLiteral("ファイル %1 を作成できません").arg(path)); };
+    if (file.open() != 0)
+        fail();
 
     QByteArray bytes(44, '\0');
     char *p = bytes.data();
@@ -170,10 +175,10 @@ void TForm1::WriteWorkFileTemplate(qint32 rate, qint32 bits, qint32 channels) {
     memcpy(p + 36, "data", 4);
     qToLittleEndian<quint32>(0, p + 40);
 
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    file.close();
-    if (!written || file.error() != QFileDevice::NoError)
-        throw EInOutError(QStringLiteral("ファイル %1 を作成できません").arg(path));
+    if (::write(file.fd(), bytes.constData(), size_t(bytes.size())) != bytes.size())
+        file.failWrite(errno ? errno : ENOSPC);
+    if (file.commit() != 0)
+        fail();
 }
 
 void TForm1::SSMenuClick(QAction *sender) {
