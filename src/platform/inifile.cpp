@@ -238,15 +238,26 @@ QByteArray IniDocument::serialize() const {
     if (m_bom)
         out.append("\xEF\xBB\xBF");
     const QByteArray eol = m_eol.toLatin1();
-    // A Shift-JIS file stays Shift-JIS for the programs that read it so, unless a value the
-    // code page cannot hold was written into it: losing that to "?" would be worse.
-    bool sjis = m_sjis;
-    for (qsizetype i = 0; sjis && i < m_lines.size(); ++i) {
-        const QString &line = m_lines.at(i);
-        sjis = line.contains(QChar::ReplacementCharacter) || fromSjis(toSjis(line)) == line;
+    // A Shift-JIS file stays Shift-JIS for the programs that read it so, as long as it reads
+    // back the same: not when it holds a character the code page lacks (written into it, or a
+    // damaged byte), which "?" would replace, nor when its bytes would read as UTF-8.
+    if (m_sjis) {
+        QByteArray body;
+        bool same = true;
+        bool ascii = true;
+        for (qsizetype i = 0; same && i < m_lines.size(); ++i) {
+            const QByteArray bytes = toSjis(m_lines.at(i));
+            same = fromSjis(bytes) == m_lines.at(i);
+            for (const char c : bytes)
+                ascii = ascii && uchar(c) < 0x80;
+            body.append(bytes);
+            body.append(eol);
+        }
+        if (same && (ascii || !isValidUtf8(body)))
+            return out + body;
     }
     for (const QString &line : m_lines) {
-        out.append(sjis ? toSjis(line) : line.toUtf8());
+        out.append(line.toUtf8());
         out.append(eol);
     }
     return out;
