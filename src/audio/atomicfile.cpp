@@ -176,7 +176,9 @@ quint32 AtomicFile::open() {
                 m_fileMode = st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID);
                 m_uid = st.st_uid;
                 m_gid = st.st_gid;
-            } else if (!S_ISLNK(st.st_mode)) {
+            } else if (m_links == Links::Follow) {
+                // A device or a FIFO the user named; the program's own files (Links::Replace)
+                // take the place of whatever was planted there instead.
                 return fail(kNotSaved, QStringLiteral("同じ名前の、通常のファイルではないもの (デバイスや名前付きパイプなど) があります。"));
             }
         } else if (errno != ENOENT) {

@@ -18,8 +18,8 @@ public:
     // take it too.
     enum class Mode { Replace, NoReplace };
     // Follow keeps a symbolic link at the path and replaces its final target (a file the user
-    // chose). Replace puts the new file in the link's place and never writes through it (the
-    // program's own files, where a link may have been planted).
+    // chose). Replace puts the new file in the place of a link, a FIFO or a device and never
+    // writes through it (the program's own files, where such a thing may have been planted).
     enum class Links { Follow, Replace };
 
     explicit AtomicFile(const QString &path, Mode mode = Mode::Replace, Links links = Links::Follow);

@@ -254,6 +254,13 @@ private slots:
         QCOMPARE(QFileInfo(rig.workFile()).permissions(),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
         QVERIFY(QFileInfo(rig.iniFile()).exists() && !QFileInfo(rig.iniFile()).isFile());
+
+        // A FIFO in the work file's place gives way to a fresh template.
+        RecorderRig fifo;
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo.workFile()).constData(), 0600), 0);
+        fifo.start();
+        QVERIFY(fifo.device().Opened());
+        QCOMPARE(fifo.readFile(fifo.workFile()), expectedTemplate(44100, 16, 2));
     }
 
     void workFileThatCannotBeCreated() {
