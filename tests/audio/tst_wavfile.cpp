@@ -196,6 +196,14 @@ private slots:
         QCOMPARE(as, dir.filePath(QStringLiteral("0102030405-3.wav")));
         QCOMPARE(readFile(taken), QByteArray("first"));
         QCOMPARE(readFile(as).size(), 44 + 1000);
+        // ...also when another writer takes the name while the file is being written.
+        const QString raced = dir.filePath(QStringLiteral("raced.wav"));
+        AtomicFile racing(raced, AtomicFile::Mode::NoReplace);
+        QCOMPARE(racing.open(), quint32(0));
+        QVERIFY(writeFile(raced, "other copy"));
+        QCOMPARE(racing.commit(), quint32(0));
+        QCOMPARE(racing.finalPath(), dir.filePath(QStringLiteral("raced-2.wav")));
+        QCOMPARE(readFile(raced), QByteArray("other copy"));
 
         ::umask(oldMask);
         ::close(dataFd);
