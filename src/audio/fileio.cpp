@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -83,6 +84,13 @@ bool copyRange(int in, qint64 inOff, int out, qint64 outOff, qint64 len)
 static bool copyAllocated(int in, qint64 inOff, int out, qint64 outOff, qint64 len)
 {
     const qint64 end = inOff + len;
+    struct stat st {};
+    if (::fstat(in, &st) != 0)
+        return false;
+    if (st.st_size < end) {
+        errno = EIO;  // the source is shorter than it should be
+        return false;
+    }
     qint64 pos = inOff;
     while (pos < end) {
         const off_t data = ::lseek(in, pos, SEEK_DATA);
