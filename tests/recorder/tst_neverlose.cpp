@@ -101,6 +101,26 @@ private slots:
         QCOMPARE(names, (QStringList{"0304050607-2.wav", "0304050607.wav"}));
     }
 
+    // Many orphaned takes: the window answers while they are saved, and the message names a
+    // handful and counts the rest.
+    void manyRecoveredTakesAreCountedNotListed() {
+        RecorderRig rig;
+        QVERIFY(QDir().mkpath(rig.stateDir()));
+        QByteArray wav("RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data\x10\0\0\0", 44);
+        wav += QByteArray(16, '\x80');
+        for (int i = 0; i < 8; ++i) {
+            QFile f(rig.stateDir() + QString("/spool-1-%1.wav").arg(i));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(wav) == wav.size());
+        }
+        rig.start();
+        rig.form->RecoverEarlierTakes();
+        QTRY_COMPARE(rig.platform.messages.size(), 1);
+        const QString text = rig.platform.messages.first().text;
+        QCOMPARE(text.count(QRegularExpression("\\d{10}(-\\d+)?\\.wav")), 5);
+        QVERIFY2(text.endsWith("ほか 3 件"), qPrintable(text));
+        QVERIFY(spools(rig).isEmpty());
+    }
+
     void aSpoolThatCannotBeSavedStaysForNextTime() {
         RecorderRig rig;
         rig.start();
