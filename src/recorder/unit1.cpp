@@ -502,7 +502,7 @@ void TForm1::MMStayOnTopClick() {
 }
 
 void TForm1::MMVolumeClick() {
-    m_platform.openVolumeControl();
+    m_platform.openVolumeControl(this);
 }
 
 void TForm1::Contents1Click() {
