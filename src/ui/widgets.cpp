@@ -115,7 +115,8 @@ public:
         QAccessible::State s = QAccessibleWidget::state();
         s.checkable = button()->isCheckable();
         s.checked = button()->isChecked();
-        s.pressed = button()->isDown();
+        // A latched button is held down: screen readers say "pressed".
+        s.pressed = button()->isDown() || button()->isChecked();
         return s;
     }
     QStringList actionNames() const override
