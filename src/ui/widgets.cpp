@@ -98,6 +98,13 @@ public:
     }
     TSpeedButton *button() const { return static_cast<TSpeedButton *>(object()); }
 
+    // A latching button is a check box to a screen reader, as Qt's own tool buttons are:
+    // its state is then spoken as checked or not.
+    QAccessible::Role role() const override
+    {
+        return button()->isCheckable() ? QAccessible::CheckBox : QAccessible::Button;
+    }
+
     QString text(QAccessible::Text t) const override
     {
         const TSpeedButton *b = button();
