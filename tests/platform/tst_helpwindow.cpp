@@ -1,6 +1,7 @@
 #include "helpwindow.h"
 #include "qtplatform.h"
 
+#include <QAccessible>
 #include <QDesktopServices>
 #include <QFile>
 #include <QScrollBar>
@@ -58,6 +59,9 @@ void TstHelpWindow::listsTopicsAndJumps() {
     QCOMPARE(w.topics(), (QStringList{"First topic", QStringLiteral("録音")}));
     w.showTopic(1);
     QCOMPARE(w.findChild<QObject *>("Browser")->property("plainText").toString().isEmpty(), false);
+    // Named for screen readers by their labels.
+    for (const char *name : {"SearchEdit", "Contents", "Browser"})
+        QVERIFY(!QAccessible::queryAccessibleInterface(w.findChild<QWidget *>(name))->text(QAccessible::Name).isEmpty());
     QVERIFY(w.findNext("gamma"));  // the search goes on from the topic shown
     QCOMPARE(w.selectedText(), QStringLiteral("gamma"));
 }

@@ -1,6 +1,7 @@
 #include "appsetup.h"
 #include "qtplatform.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -69,6 +70,7 @@ private slots:
     void volumeControlFallsBackToTheDesktops();
     void terminateFlushesAndSkipsExitHandlers();
     void saveDialogSpeaksJapanese();
+    void waylandSessionsRunOnX11();
 };
 
 void TstQtPlatform::questionBoxHasJapaneseButtonsAndYesDefault() {
@@ -155,12 +157,13 @@ void TstQtPlatform::inputQueryShowsValueSelectedAndLimited() {
     int maxLength = 0;
     bool okDefault = false;
     QRect geometry;
-    QString afterLongPaste;
+    QString afterLongPaste, editName;
     onModal<QDialog>([&](QDialog *dlg) {
         caption = dlg->windowTitle();
         prompt = dlg->findChild<QLabel *>("Prompt")->text();
         auto *edit = dlg->findChild<QLineEdit *>("Edit");
         maxLength = edit->maxLength();
+        editName = QAccessible::queryAccessibleInterface(edit)->text(QAccessible::Name);
         selected = edit->selectedText();
         auto *ok = dlg->findChild<QPushButton *>("OKButton");
         okText = ok->text();
@@ -178,6 +181,7 @@ void TstQtPlatform::inputQueryShowsValueSelectedAndLimited() {
     QCOMPARE(caption, QStringLiteral("タイマー設定"));
     QCOMPARE(prompt, QStringLiteral("停止する時間を設定して下さい。(hh:nn:ss)"));
     QCOMPARE(selected, QStringLiteral("00:01:30"));
+    QCOMPARE(editName, prompt);  // a screen reader names the entry by its prompt
     QCOMPARE(maxLength, 255);
     QCOMPARE(afterLongPaste, QString(255, QLatin1Char('9')));
     QCOMPARE(okText, QStringLiteral("OK"));
@@ -461,6 +465,31 @@ void TstQtPlatform::saveDialogSpeaksJapanese() {
         QVERIFY2(!text.contains(QRegularExpression("[A-Za-z]{3}")), qPrintable(texts.join(" | ")));
         QVERIFY2(text.contains(QRegularExpression("[\\x{3040}-\\x{30ff}\\x{4e00}-\\x{9fff}]")), qPrintable(text));
     }
+}
+
+// Window position and always-on-top need X11: a Wayland session with XWayland runs there,
+// unless the user chose a platform.
+void TstQtPlatform::waylandSessionsRunOnX11() {
+    const QByteArray saved[] = {qgetenv("QT_QPA_PLATFORM"), qgetenv("XDG_SESSION_TYPE"),
+                                qgetenv("WAYLAND_DISPLAY"), qgetenv("DISPLAY")};
+    const auto session = [](const char *type, const char *wayland, const char *display) {
+        qunsetenv("QT_QPA_PLATFORM");
+        qputenv("XDG_SESSION_TYPE", type);
+        qputenv("WAYLAND_DISPLAY", wayland);
+        qputenv("DISPLAY", display);
+    };
+    session("wayland", "wayland-0", ":0");
+    QCOMPARE(AppSetup::preferredPlatform({}), QByteArray("xcb;wayland"));
+    QCOMPARE(AppSetup::preferredPlatform({"-platform", "wayland"}), QByteArray());
+    qputenv("QT_QPA_PLATFORM", "wayland");
+    QCOMPARE(AppSetup::preferredPlatform({}), QByteArray());
+    session("wayland", "wayland-0", "");  // no XWayland
+    QCOMPARE(AppSetup::preferredPlatform({}), QByteArray());
+    session("x11", "", ":0");
+    QCOMPARE(AppSetup::preferredPlatform({}), QByteArray());
+    const char *names[] = {"QT_QPA_PLATFORM", "XDG_SESSION_TYPE", "WAYLAND_DISPLAY", "DISPLAY"};
+    for (int i = 0; i < 4; ++i)
+        qputenv(names[i], saved[i]);
 }
 
 QTEST_MAIN(TstQtPlatform)
