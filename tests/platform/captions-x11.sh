@@ -2,19 +2,34 @@
 # Checks on a real X server (Xvfb) that every window of the program carries exactly its own
 # caption, with nothing appended: the main window, the no-sound-card warning, the unsaved
 # recording question, the save dialog, the About box and the help window.
-# Usage: captions-x11.sh TAVR HELPFILE   (run under xvfb-run -a)
+# Usage: captions-x11.sh TAVR HELPFILE
+# Starts its own Xvfb on a display the server picks itself: `xvfb-run -a` can race another
+# test run for the same display number.
 set -eu
 tavr=$1
 help=$2
-for tool in xprop xdotool; do
+for tool in Xvfb xprop xdotool; do
   command -v $tool >/dev/null || { echo "SKIP: $tool missing"; exit 0; }
 done
 dir=$(mktemp -d)
 [ -n "${KEEP:-}" ] && echo "kept: $dir"
 pid=
-cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; wait 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$dir"; }
+xvfb=
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+  wait 2>/dev/null
+  [ -n "${KEEP:-}" ] || rm -rf "$dir"
+}
 trap cleanup EXIT
 status=0
+
+mkfifo "$dir/displayfd"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/displayfd" >"$dir/xvfb.log" 2>&1 &
+xvfb=$!
+read -r -t 60 display <"$dir/displayfd" || { echo "FAIL: Xvfb did not start"; cat "$dir/xvfb.log"; exit 1; }
+export DISPLAY=":$display"
+unset XAUTHORITY
 
 # A private copy and private per-user folders: nothing lands in the build tree or $HOME.
 mkdir -p "$dir/app" "$dir/home"
