@@ -11,6 +11,7 @@ device as `tavr -style Fusion -rec`, and checks that:
     are not; the buttons that recording disables read as disabled.
 --dump prints the tree instead of checking it.
 """
+import importlib.util
 import os
 import re
 import shutil
@@ -25,7 +26,6 @@ WAIT = 90  # seconds for anything to appear: CI machines can be slow and loaded
 tavr = os.path.abspath(sys.argv[1])
 dump = "--dump" in sys.argv[2:]
 launcher = "/usr/libexec/at-spi-bus-launcher"
-import importlib.util
 for need in (launcher, shutil.which("dbus-daemon"), shutil.which("xdotool"), shutil.which("Xvfb")):
     if not need or not os.path.exists(need) or not importlib.util.find_spec("pyatspi"):
         print("SKIP: xvfb, at-spi2-core, dbus, python3-pyatspi or xdotool missing")

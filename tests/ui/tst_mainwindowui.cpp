@@ -3,7 +3,6 @@
 #include "mainwindowui.h"
 #include "widgets.h"
 
-#include <QAccessible>
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -267,36 +266,6 @@ private slots:
         const int indent = qMin(row.height() + 4, row.width() / 4);
         QVERIFY(checked.copy(row.x(), row.y(), indent, row.height()) !=
                 checked.copy(plain.x(), plain.y(), indent, plain.height()));
-    }
-
-    // What a screen reader is told: the buttons by their hints, the stop timer with its time
-    // and latch, the status bar's two texts.
-    void accessibleNamesAndAnnouncements()
-    {
-        const auto iface = [](QObject *o) { return QAccessible::queryAccessibleInterface(o); };
-        const QList<QPair<TSpeedButton *, QString>> buttons = {
-            {ui.SBNew, "新規作成"}, {ui.SBSave, "保存"}, {ui.SBPlay, "再生"}, {ui.SBPause, "一時停止"},
-            {ui.SBStop, "停止"}, {ui.SBRec, "録音"}, {ui.SBTimer, "タイマー"}};
-        for (const auto &[button, name] : buttons) {
-            QCOMPARE(iface(button)->text(QAccessible::Name), name);
-            QCOMPARE(iface(button)->state().disabled, !button->isEnabled());
-            QCOMPARE(button->toolTip(), name);  // nothing visible changed
-        }
-        QAccessibleInterface *timer = iface(ui.SBTimer);
-        QCOMPARE(timer->text(QAccessible::Description), QStringLiteral("00:00:00"));
-        QVERIFY(timer->state().checkable && !timer->state().checked);
-        ui.SBTimer->click();
-        QVERIFY(timer->state().checked);
-        ui.SBTimer->setText(QStringLiteral("00:01:30"));
-        QCOMPARE(timer->text(QAccessible::Description), QStringLiteral("00:01:30"));
-        QCOMPARE(iface(ui.Panel2)->text(QAccessible::Name), QStringLiteral("00:00:00/00:00:00"));
-        QCOMPARE(iface(ui.Label1)->text(QAccessible::Name), QStringLiteral("Tavrin"));
-
-        ui.Panel2->setCaption(QStringLiteral("00:00:01/00:00:01"));
-        ui.Label1->setCaption(QStringLiteral("録音中..."));
-        QCOMPARE(iface(ui.Panel2)->text(QAccessible::Name), QStringLiteral("00:00:01/00:00:01"));
-        QCOMPARE(iface(ui.Label1)->text(QAccessible::Name), QStringLiteral("録音中..."));
-        // That a change of state is announced, and a tick is not, the AT-SPI test checks.
     }
 
     void flatButtonFrames()
