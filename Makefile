@@ -4,8 +4,8 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 
 PACKAGES = cmake g++ make pkgconf qt6-base-dev portaudio19-dev libasound2-plugins \
-           libsndfile1-dev pulseaudio pulseaudio-utils fonts-ipafont-gothic
-TEST_PACKAGES = xvfb xauth xdotool x11-utils openbox desktop-file-utils appstream
+           libsndfile1-dev pulseaudio pulseaudio-utils fonts-ipafont-gothic qt6-translations-l10n
+TEST_PACKAGES = xvfb xauth xdotool x11-utils openbox desktop-file-utils appstream at-spi2-core python3-pyatspi gir1.2-atspi-2.0 dbus
 SCREENSHOT_PACKAGES = xvfb xdotool x11-utils imagemagick
 
 .PHONY: all deps test-deps build run test bench clean screenshot

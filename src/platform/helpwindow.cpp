@@ -3,6 +3,9 @@
 #include "strconv.h"
 
 #include <QDir>
+#include <QImage>
+#include <QRegularExpression>
+#include <QUrl>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -22,6 +25,34 @@ namespace {
 constexpr qint64 kMaxHelpFileBytes = 8 * 1024 * 1024;
 }
 
+// The help text is the file alone: it follows only its own anchors and loads nothing, so a
+// link or an image in it can neither start a program nor read (or hang on) another file.
+class HelpBrowser : public QTextBrowser {
+public:
+    explicit HelpBrowser(QWidget *parent) : QTextBrowser(parent) {
+        setOpenLinks(false);
+        setOpenExternalLinks(false);
+        connect(this, &QTextBrowser::anchorClicked, this, [this](const QUrl &url) {
+            if (isOwnAnchor(url))
+                scrollToAnchor(url.fragment());
+        });
+    }
+
+    static bool isOwnAnchor(const QUrl &url) {
+        return url.scheme().isEmpty() && url.authority().isEmpty() && url.path().isEmpty() &&
+               url.hasFragment();
+    }
+
+    // A value that is not null, or QTextDocument would go and read a file: URL itself.
+    QVariant loadResource(int type, const QUrl &) override {
+        if (type == QTextDocument::ImageResource)
+            return QImage();
+        if (type == QTextDocument::StyleSheetResource)
+            return QString();
+        return QByteArray();
+    }
+};
+
 HelpWindow::HelpWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("HelpWindow"));
     setWindowTitle(QStringLiteral("Tavrin ヘルプ"));
@@ -30,6 +61,8 @@ HelpWindow::HelpWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
     m_search = new QLineEdit(this);
     m_search->setObjectName(QStringLiteral("SearchEdit"));
     m_search->setPlaceholderText(QStringLiteral("検索する語句"));
+    auto *searchLabel = new QLabel(QStringLiteral("検索:"), this);
+    searchLabel->setBuddy(m_search);
     auto *findButton = new QPushButton(QStringLiteral("次を検索(&F)"), this);
     findButton->setObjectName(QStringLiteral("FindNextButton"));
     m_status = new QLabel(this);
@@ -37,12 +70,13 @@ HelpWindow::HelpWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
 
     m_topics = new QListWidget(this);
     m_topics->setObjectName(QStringLiteral("Contents"));
-    m_browser = new QTextBrowser(this);
+    m_topics->setAccessibleName(QStringLiteral("目次"));
+    m_browser = new HelpBrowser(this);
     m_browser->setObjectName(QStringLiteral("Browser"));
-    m_browser->setOpenExternalLinks(true);
+    m_browser->setAccessibleName(QStringLiteral("ヘルプの本文"));
 
     auto *searchRow = new QHBoxLayout;
-    searchRow->addWidget(new QLabel(QStringLiteral("検索:"), this));
+    searchRow->addWidget(searchLabel);
     searchRow->addWidget(m_search, 1);
     searchRow->addWidget(findButton);
     searchRow->addWidget(m_status, 1);
@@ -88,10 +122,21 @@ bool HelpWindow::load(const QString &fileName) {
         return false;
     }
 
-    m_browser->setHtml(isValidUtf8(bytes) ? QString::fromUtf8(bytes) : fromSjis(bytes));
+    m_browser->setHtml(joinWrappedLines(isValidUtf8(bytes) ? QString::fromUtf8(bytes) : fromSjis(bytes)));
     m_loaded = true;
     fillTopics();
     return true;
+}
+
+QString HelpWindow::joinWrappedLines(const QString &html) {
+    // Full-width and half-width forms on both sides of the break, as CSS does for Japanese.
+    static const QRegularExpression wrapped(QStringLiteral(
+        "([\\x{2e80}-\\x{a4cf}\\x{f900}-\\x{faff}\\x{fe30}-\\x{fe4f}\\x{ff00}-\\x{ffef}])"
+        "[ \\t]*\\r?\\n[ \\t]*"
+        "(?=[\\x{2e80}-\\x{a4cf}\\x{f900}-\\x{faff}\\x{fe30}-\\x{fe4f}\\x{ff00}-\\x{ffef}])"));
+    QString out = html;
+    out.replace(wrapped, QStringLiteral("\\1"));
+    return out;
 }
 
 void HelpWindow::fillTopics() {

@@ -8,6 +8,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QTextBrowser;
+class HelpBrowser;
 
 class HelpWindow : public QWidget {
     Q_OBJECT
@@ -30,11 +31,15 @@ public:
     QString statusText() const;
     QString plainText() const;
 
+    // Line breaks inside Japanese text are not spaces: a paragraph wrapped in the file reads
+    // as one line.
+    static QString joinWrappedLines(const QString &html);
+
 private:
     void fillTopics();
 
     QListWidget *m_topics;
-    QTextBrowser *m_browser;
+    HelpBrowser *m_browser;
     QLineEdit *m_search;
     QLabel *m_status;
     QString m_fileName;

@@ -39,8 +39,9 @@ public:
     virtual int waveOutDeviceCount() = 0;
     // Stacking only: never moves, resizes or hides the window.
     virtual void setStayOnTop(QWidget *window, bool onTop) = 0;
-    // Starts the desktop's mixer on its recording view; does nothing where none is found.
-    virtual void openVolumeControl() = 0;
+    // Starts the desktop's mixer, on its recording view where it has one; where none is
+    // installed, says which package to install.
+    virtual void openVolumeControl(QWidget *owner) = 0;
     // Shows the help file's contents.
     virtual void showHelp(QWidget *owner, const QString &helpFile) = 0;
     // Keeps the machine from suspending while a recording runs (where the desktop allows).

@@ -202,12 +202,31 @@ void QtPlatform::setStayOnTop(QWidget *window, bool onTop) {
         handle->setFlags(flags);
 }
 
-void QtPlatform::openVolumeControl() {
-    const QString mixer = QStandardPaths::findExecutable(QStringLiteral("pavucontrol"));
-    if (mixer.isEmpty())
-        return;
-    // Tab 4 is the input devices: the recording levels.
-    QProcess::startDetached(mixer, {QStringLiteral("--tab=4")});
+QList<QStringList> QtPlatform::volumeCommands() {
+    // pavucontrol's tab 4 is the input devices: the recording levels. The desktops' own
+    // sound settings come after the two mixers, the running desktop's first.
+    QList<QStringList> mixers = {{QStringLiteral("pavucontrol"), QStringLiteral("--tab=4")},
+                                 {QStringLiteral("pavucontrol-qt")}};
+    QList<QStringList> gnome = {{QStringLiteral("gnome-control-center"), QStringLiteral("sound")}};
+    QList<QStringList> kde = {{QStringLiteral("kcmshell6"), QStringLiteral("kcm_pulseaudio")},
+                              {QStringLiteral("kcmshell5"), QStringLiteral("kcm_pulseaudio")}};
+    if (qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(QLatin1String("KDE"), Qt::CaseInsensitive))
+        mixers << kde << gnome;
+    else
+        mixers << gnome << kde;
+    return mixers;
+}
+
+void QtPlatform::openVolumeControl(QWidget *owner) {
+    for (const QStringList &command : volumeCommands()) {
+        const QString program = QStandardPaths::findExecutable(command.first());
+        if (!program.isEmpty() && QProcess::startDetached(program, command.mid(1)))
+            return;
+    }
+    messageBox(owner, QStringLiteral("Tavrin"),
+               QStringLiteral("音量を調節するプログラムが見つかりません。\n"
+                              "pavucontrol パッケージをインストールしてください。"),
+               MsgButtons::Ok, MsgIcon::Information);
 }
 
 HelpWindow *QtPlatform::helpWindow() const {

@@ -27,7 +27,7 @@ public:
                     QString &value) override;
     int waveOutDeviceCount() override;
     void setStayOnTop(QWidget *window, bool onTop) override;
-    void openVolumeControl() override;
+    void openVolumeControl(QWidget *owner) override;
     void showHelp(QWidget *owner, const QString &helpFile) override;
     void inhibitSleep(bool on) override;
     QDateTime now() override;
@@ -37,6 +37,9 @@ public:
 
     // The help window once showHelp has made it, for tests.
     HelpWindow *helpWindow() const;
+
+    // The mixers to try, in order: the program and its arguments.
+    static QList<QStringList> volumeCommands();
 
     // "desc|pattern|desc|pattern" as the recorder keeps it, in Qt's "desc (pattern)" form.
     static QStringList qtNameFilters(const QString &filter);

@@ -253,6 +253,7 @@ void TForm1::SBRecClick() {
     ui.SBStop->setEnabled(true);
     ui.Sosa1->setText(QStringLiteral("停止(&C)"));
     FileSaved = false;
+    m_closeApproved = false;  // a new take is not covered by an earlier session-end answer
     EnableTimer1();
     UpdateSleepInhibit();
 }
@@ -547,7 +548,7 @@ void TForm1::MMStayOnTopClick() {
 }
 
 void TForm1::MMVolumeClick() {
-    m_platform.openVolumeControl();
+    m_platform.openVolumeControl(this);
 }
 
 void TForm1::Contents1Click() {
@@ -631,5 +632,17 @@ void TForm1::ConnectHandlers() {
 
     connect(ui.Panel2, &TStatusPanel::doubleClicked, this, [this] { Guarded([this] { Panel2DblClick(); }); });
     connect(ui.Label1, &TStatusLabel::doubleClicked, this, [this] { Guarded([this] { Label1DblClick(); }); });
-    connect(ui.Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
+    connect(ui.Timer1, &QTimer::timeout, this, [this] {
+        Guarded([this] {
+            try {
+                Timer1Timer();
+            } catch (const EMCIDeviceError &) {
+                // The device closed under a running take (its work file could not be
+                // rewritten): every later tick would fail alike, so it is said once.
+                ui.Timer1->stop();
+                UpdateSleepInhibit();
+                throw;
+            }
+        });
+    });
 }

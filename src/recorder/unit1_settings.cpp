@@ -85,7 +85,9 @@ void TForm1::FormCloseQuery(bool &canClose) {
 }
 
 void TForm1::closeEvent(QCloseEvent *event) {
-    if (m_closeApproved) {
+    // Only the session's own end (Qt closing the windows) relies on the earlier answer; the
+    // close box after a cancelled log-out asks again.
+    if (m_closeApproved && !event->spontaneous()) {
         event->accept();
         return;
     }
@@ -98,6 +100,7 @@ void TForm1::closeEvent(QCloseEvent *event) {
 }
 
 void TForm1::MMExitClick() {
+    m_closeApproved = false;
     close();
 }
 

@@ -1,5 +1,6 @@
 // Tavrin: a small sound recorder.
 #include "about.h"
+#include "appsetup.h"
 #include "apppaths.h"
 #include "audiobackend.h"
 #include "qtplatform.h"
@@ -12,10 +13,18 @@
 #include <unistd.h>
 
 int main(int argc, char *argv[]) {
+    const QStringList arguments = AppSetup::rawArguments(argc, argv);
+    const QByteArray platformName = AppSetup::preferredPlatform(arguments);
+    if (!platformName.isEmpty())
+        qputenv("QT_QPA_PLATFORM", platformName);
     QApplication app(argc, argv);
+    // Programs started from here (the mixer) choose their own platform.
+    if (!platformName.isEmpty())
+        qunsetenv("QT_QPA_PLATFORM");
+    // No display name: Qt would append it to every window's caption.
     QApplication::setApplicationName(QStringLiteral("Tavrin"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tavrin"));
     QApplication::setDesktopFileName(QStringLiteral("tavrin"));
+    AppSetup::installQtTranslations();
 
     std::unique_ptr<AudioBackend> backend = makeAudioBackend();
     AudioBackend *devices = backend.get();  // owned by the window's device from here on
@@ -31,18 +40,17 @@ int main(int argc, char *argv[]) {
         ::_exit(128 + sig);
     });
 
-    const QStringList arguments = app.arguments().mid(1);
     TForm1 form(platform, std::move(backend), AppPaths::forThisProcess(), arguments);
     window = &form;
     TAboutBox aboutBox(&form);
     form.setAboutBox(&aboutBox);
 
-    // A refused close refuses the end of the desktop session too.
+    // A refused close refuses the end of the desktop session too. An approved one closes
+    // nothing yet: the window closes when the session really ends (Qt closes the windows
+    // then), and a log-out cancelled later by another program leaves it running.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form](QSessionManager &manager) {
         if (manager.allowsInteraction()) {
-            if (form.querySessionEnd())
-                QMetaObject::invokeMethod(&form, &QWidget::close, Qt::QueuedConnection);
-            else
+            if (!form.querySessionEnd())
                 manager.cancel();
             manager.release();
         }

@@ -7,8 +7,41 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+
+namespace {
+
+// The classic dotted focus rectangle. The styles draw focus only after a key press, and a
+// read-only line draws no caret at all, so the About box draws its own.
+void drawFocusMark(QWidget *w, const QRect &r)
+{
+    QPainter p(w);
+    QPen pen(w->palette().color(QPalette::WindowText));
+    pen.setStyle(Qt::DotLine);
+    pen.setWidth(1);
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(r.adjusted(0, 0, -1, -1));
+}
+
+// The OK button is also the default button, which Fusion already outlines: focus needs a mark
+// of its own.
+class FocusMarkedButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void paintEvent(QPaintEvent *e) override
+    {
+        QPushButton::paintEvent(e);
+        if (hasFocus())
+            drawFocusMark(this, rect().adjusted(4, 4, -4, -4));
+    }
+};
+
+} // namespace
 
 TAddressLine::TAddressLine(const QString &text, QWidget *parent)
     : QLineEdit(text, parent)
@@ -23,6 +56,13 @@ TAddressLine::TAddressLine(const QString &text, QWidget *parent)
     pal.setColor(QPalette::Base, pal.color(QPalette::Button));
     setPalette(pal);
     setCursorPosition(0);
+}
+
+void TAddressLine::paintEvent(QPaintEvent *e)
+{
+    QLineEdit::paintEvent(e);
+    if (hasFocus())
+        drawFocusMark(this, QRect(0, 0, qMin(width(), fontMetrics().horizontalAdvance(text()) + 3), height()));
 }
 
 void TAddressLine::focusInEvent(QFocusEvent *e)
@@ -47,6 +87,7 @@ TAboutBox::TAboutBox(QWidget *parent)
 
     ProgramIcon = new QLabel(this);
     ProgramIcon->setObjectName(QStringLiteral("ProgramIcon"));
+    ProgramIcon->setAccessibleName(QStringLiteral("Tavrin のアイコン"));
     ProgramIcon->setGeometry(8, 8, 32, 32);
     ProgramIcon->setScaledContents(true);
     ProgramIcon->setPixmap(MainWindowUi::programIconImage());
@@ -62,7 +103,7 @@ TAboutBox::TAboutBox(QWidget *parent)
     Copyright->setObjectName(QStringLiteral("Copyright"));
     Copyright->setGeometry(48, 32, Copyright->fontMetrics().horizontalAdvance(Copyright->text()), 12);
 
-    OKButton = new QPushButton(QStringLiteral("OK"), this);
+    OKButton = new FocusMarkedButton(QStringLiteral("OK"), this);
     OKButton->setObjectName(QStringLiteral("OKButton"));
     OKButton->setGeometry(248, 12, 66, 25);
     OKButton->setDefault(true);
@@ -75,10 +116,12 @@ TAboutBox::TAboutBox(QWidget *parent)
 
     HomePage = new TAddressLine(QStringLiteral("https://tavrin.example.org/"), this);
     HomePage->setObjectName(QStringLiteral("HomePage"));
+    HomePage->setAccessibleName(QStringLiteral("ホームページ"));
     HomePage->setGeometry(48, 56, 265, 12);
 
     EMail = new TAddressLine(QStringLiteral("support@tavrin.example.org"), this);
     EMail->setObjectName(QStringLiteral("EMail"));
+    EMail->setAccessibleName(QStringLiteral("電子メール"));
     EMail->setGeometry(48, 72, 265, 12);
 
     Panel1 = new TBevel(TBevel::Lowered, this);

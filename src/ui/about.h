@@ -18,6 +18,7 @@ public:
 
 protected:
     void focusInEvent(QFocusEvent *e) override;
+    void paintEvent(QPaintEvent *e) override;
 };
 
 class TAboutBox : public QDialog {

@@ -9,6 +9,10 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
+#include <QProxyStyle>
+#include <QStyleFactory>
+#include <QStyleOption>
 #include <QResizeEvent>
 #include <QTimer>
 
@@ -125,9 +129,38 @@ QAction *makeSeparator(QMenu *menu, const char *name)
     return a;
 }
 
+// The menus' style: the application's own, except that an unchecked check item shows no box
+// beside it (Fusion draws an empty one), as menus on the classic desktop do.
+class MenuStyle : public QProxyStyle {
+public:
+    MenuStyle()
+        : QProxyStyle(QStyleFactory::create(QApplication::style()->name()))
+    {
+    }
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget) const override
+    {
+        if (element == PE_IndicatorCheckBox && qobject_cast<const QMenu *>(widget) &&
+            !(option->state & State_On))
+            return;
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+};
+
+void useMenuStyle(QMenu *menu)
+{
+    static QPointer<QStyle> style;
+    if (!style) {
+        style = new MenuStyle;
+        style->setParent(qApp);
+    }
+    menu->setStyle(style);
+}
+
 QMenu *makeMenu(QMenuBar *bar, const char *name, const QString &caption, const QFont &font)
 {
     QMenu *m = bar->addMenu(caption);
+    useMenuStyle(m);
     m->setObjectName(QString::fromLatin1(name));
     m->menuAction()->setObjectName(QString::fromLatin1(name));
     m->setFont(font);
@@ -306,6 +339,7 @@ void MainWindowUi::setupUi(QMainWindow *window)
     MMSelect->setObjectName(QStringLiteral("MMSelect"));
     MMSelect->menuAction()->setObjectName(QStringLiteral("MMSelect"));
     MMSelect->setFont(font);
+    useMenuStyle(MMSelect);
     formatGroup = new QActionGroup(MMSelect);
     formatGroup->setObjectName(QStringLiteral("formatGroup"));
     formatGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);

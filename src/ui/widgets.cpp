@@ -1,5 +1,7 @@
 #include "widgets.h"
 
+#include <QAccessibleWidget>
+#include <QFontInfo>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
@@ -67,25 +69,116 @@ QImage embossedDisabled(const QImage &glyph, const QPalette &pal)
 }
 
 // The stop-time caption was laid out for a font with 6-pixel digits; the Japanese fonts found
-// here have wider ones. Rather than clip the caption, close up the letters and, if that is
-// not enough, narrow them until the caption fits beside the glyph.
+// here have wider ones. Rather than clip or squeeze the caption, close up the letters by a
+// pixel and, if that is not enough, take a smaller size: the digits keep their own shapes.
 QFont fittedCaptionFont(const QFont &base, const QString &caption, int room)
 {
     QFont f = base;
     if (room <= 0 || QFontMetrics(f).horizontalAdvance(caption) <= room)
         return f;
-    f.setLetterSpacing(QFont::AbsoluteSpacing, -1);
-    const int tight = QFontMetrics(f).horizontalAdvance(caption);
-    if (tight > room)
-        f.setStretch(qBound(60, 100 * room / tight, 100));
+    const int basePixels = base.pixelSize() > 0 ? base.pixelSize() : QFontInfo(base).pixelSize();
+    for (int pixels = basePixels; pixels >= 8; --pixels) {
+        f.setPixelSize(pixels);
+        for (int spacing : {0, -1}) {
+            f.setLetterSpacing(QFont::AbsoluteSpacing, spacing);
+            if (QFontMetrics(f).horizontalAdvance(caption) <= room)
+                return f;
+        }
+    }
     return f;
+}
+
+// What a screen reader reads of a speed button: its hint as the name (the six square ones
+// have no caption), the caption (the stop time) as the description, the latch as "checked".
+class SpeedButtonAccessible : public QAccessibleWidget {
+public:
+    explicit SpeedButtonAccessible(TSpeedButton *b)
+        : QAccessibleWidget(b, QAccessible::Button)
+    {
+    }
+    TSpeedButton *button() const { return static_cast<TSpeedButton *>(object()); }
+
+    // A latching button is a check box to a screen reader, as Qt's own tool buttons are:
+    // its state is then spoken as checked or not.
+    QAccessible::Role role() const override
+    {
+        return button()->isCheckable() ? QAccessible::CheckBox : QAccessible::Button;
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        const TSpeedButton *b = button();
+        switch (t) {
+        case QAccessible::Name:
+            return b->accessibleName().isEmpty() ? b->toolTip() : b->accessibleName();
+        case QAccessible::Description:
+            return b->accessibleDescription().isEmpty() ? b->text() : b->accessibleDescription();
+        default:
+            return QAccessibleWidget::text(t);
+        }
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkable = button()->isCheckable();
+        s.checked = button()->isChecked();
+        // A latched button is held down: screen readers say "pressed".
+        s.pressed = button()->isDown() || button()->isChecked();
+        return s;
+    }
+    QStringList actionNames() const override
+    {
+        if (!button()->isEnabled())
+            return {};
+        return button()->isCheckable() ? QStringList{toggleAction()} : QStringList{pressAction()};
+    }
+    void doAction(const QString &name) override
+    {
+        if (button()->isEnabled() && (name == pressAction() || name == toggleAction()))
+            button()->click();
+    }
+    QStringList keyBindingsForAction(const QString &) const override { return {}; }
+};
+
+// The status bar reads as its caption, the position and length; Label1 is its child.
+class StatusPanelAccessible : public QAccessibleWidget {
+public:
+    explicit StatusPanelAccessible(TStatusPanel *p)
+        : QAccessibleWidget(p, QAccessible::StatusBar)
+    {
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name)
+            return static_cast<TStatusPanel *>(object())->caption();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface *accessibleFactory(const QString &, QObject *object)
+{
+    if (auto *b = qobject_cast<TSpeedButton *>(object))
+        return new SpeedButtonAccessible(b);
+    if (auto *p = qobject_cast<TStatusPanel *>(object))
+        return new StatusPanelAccessible(p);
+    return nullptr;
 }
 
 } // namespace
 
+void installAccessibleWidgets()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(accessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
 TSpeedButton::TSpeedButton(QWidget *parent)
     : QAbstractButton(parent)
 {
+    installAccessibleWidgets();
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_AlwaysShowToolTips);
     setAttribute(Qt::WA_Hover);
@@ -101,6 +194,12 @@ void TSpeedButton::setGlyph(const QPixmap &strip, int imageCount)
     else
         m_disabled = QPixmap::fromImage(embossedDisabled(all.copy(0, 0, side, side), palette()));
     update();
+}
+
+QFont TSpeedButton::captionFont() const
+{
+    const int gw = m_enabled.isNull() ? 0 : m_enabled.width();
+    return fittedCaptionFont(font(), text(), width() - 2 - gw - (gw > 0 ? 4 : 0));
 }
 
 QSize TSpeedButton::sizeHint() const
@@ -145,7 +244,7 @@ void TSpeedButton::paintEvent(QPaintEvent *)
 
     // Glyph to the left of the caption, the pair centred with 4 pixels between them.
     const int spacing = gw > 0 ? 4 : 0;
-    const QFont captionFont = fittedCaptionFont(font(), caption, r.width() - 4 - gw - spacing);
+    const QFont captionFont = this->captionFont();
     const QFontMetrics fm(captionFont);
     const int tw = fm.horizontalAdvance(caption);
     const int total = gw + spacing + tw;
@@ -227,6 +326,7 @@ void TBevel::paintEvent(QPaintEvent *)
 TStatusPanel::TStatusPanel(QWidget *parent)
     : QFrame(parent)
 {
+    installAccessibleWidgets();
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Qt::black);
     pal.setColor(QPalette::WindowText, Qt::white);

@@ -7,6 +7,9 @@
 #include <QLabel>
 #include <QPixmap>
 
+// Gives the speed buttons and the status bar their names and texts for screen readers.
+void installAccessibleWidgets();
+
 // A flat button: no frame until the pointer is over it, raised under the pointer, sunken while
 // pressed or latched down. Never takes the focus. Left clicks click (and toggle when checkable);
 // every press and release, of any button, is also reported.
@@ -18,6 +21,8 @@ public:
     // disabled. The bottom-left pixel's colour is transparent.
     void setGlyph(const QPixmap &strip, int imageCount);
     QSize sizeHint() const override;
+    // The font of the caption: the window's, closed up or smaller where it would not fit.
+    QFont captionFont() const;
 
 signals:
     void mousePressed(Qt::MouseButton button);

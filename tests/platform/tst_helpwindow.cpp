@@ -1,9 +1,16 @@
 #include "helpwindow.h"
 #include "qtplatform.h"
 
+#include <QAccessible>
+#include <QDesktopServices>
 #include <QFile>
+#include <QScrollBar>
+#include <QTextBrowser>
+#include <QUrl>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -20,6 +27,18 @@ const QByteArray kSample = "<html><body><h1>Title</h1>"
                            "<h2>\xE9\x8C\xB2\xE9\x9F\xB3</h2><p>gamma alpha</p>"  // 録音
                            "</body></html>";
 
+// Stands in for the desktop: records every address the program hands to it.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    explicit UrlCatcher(QList<QUrl> *seen) : m_seen(seen) {}
+public slots:
+    void take(const QUrl &url) { m_seen->append(url); }
+
+private:
+    QList<QUrl> *m_seen;
+};
+
 } // namespace
 
 class TstHelpWindow : public QObject {
@@ -30,6 +49,7 @@ private slots:
     void missingFileIsReported();
     void platformShowsOneWindowAgain();
     void shippedHelpFileCoversTheProgram();
+    void followsOnlyItsOwnAnchorsAndLoadsNothing();
 };
 
 void TstHelpWindow::listsTopicsAndJumps() {
@@ -39,6 +59,9 @@ void TstHelpWindow::listsTopicsAndJumps() {
     QCOMPARE(w.topics(), (QStringList{"First topic", QStringLiteral("録音")}));
     w.showTopic(1);
     QCOMPARE(w.findChild<QObject *>("Browser")->property("plainText").toString().isEmpty(), false);
+    // Named for screen readers by their labels.
+    for (const char *name : {"SearchEdit", "Contents", "Browser"})
+        QVERIFY(!QAccessible::queryAccessibleInterface(w.findChild<QWidget *>(name))->text(QAccessible::Name).isEmpty());
     QVERIFY(w.findNext("gamma"));  // the search goes on from the topic shown
     QCOMPARE(w.selectedText(), QStringLiteral("gamma"));
 }
@@ -105,6 +128,57 @@ void TstHelpWindow::shippedHelpFileCoversTheProgram() {
         "11025Hz", "22050Hz", "44100Hz", "モノラル", "ステレオ", "8ビット", "16ビット"};
     for (const QString &word : mustMention)
         QVERIFY2(text.contains(word), qPrintable(word));
+    // A paragraph wrapped in the file reads without a space at the break.
+    QVERIFY(text.contains(QStringLiteral("録音し、再生して")));
+    QCOMPARE(HelpWindow::joinWrappedLines(QStringLiteral("あ\nい。\r\n  ウ\nA\nB あ\nB")),
+             QStringLiteral("あい。ウ\nA\nB あ\nB"));
+}
+
+// A help file that links out, or shows /dev/zero or a FIFO as an image, must neither start
+// anything, nor read the files, nor hang or abort the program.
+void TstHelpWindow::followsOnlyItsOwnAnchorsAndLoadsNothing() {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("pipe.png");
+    QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const QString secret = writeFile(dir, "secret.txt", "SECRET");
+    QByteArray html = "<html><body><h2>One</h2><p><img src=\"file:///dev/zero\"><img src=\"pipe.png\">"
+                      "<img src=\"" + QUrl::fromLocalFile(fifo).toEncoded() + "\">"
+                      "<a href=\"#two\">jump</a> <a href=\"https://example.org/\">out</a> "
+                      "<a href=\"" + QUrl::fromLocalFile(secret).toEncoded() + "\">file</a></p>";
+    for (int i = 0; i < 200; ++i)
+        html += "<p>filler</p>";
+    html += "<h2 id=\"two\">Two</h2><p>end</p></body></html>";
+
+    QList<QUrl> handedOut;
+    UrlCatcher catcher(&handedOut);
+    for (const char *scheme : {"https", "http", "file"})
+        QDesktopServices::setUrlHandler(scheme, &catcher, "take");
+
+    HelpWindow w;
+    QVERIFY(w.load(writeFile(dir, "tavr.hlp", html)));
+    w.resize(400, 300);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *browser = w.findChild<QTextBrowser *>("Browser");
+    const QImage shot = browser->viewport()->grab().toImage();  // lays out and paints the images
+    QVERIFY(!shot.isNull());
+
+    const QUrl source = browser->source();
+    for (const char *link : {"https://example.org/", "file:///etc/passwd"}) {
+        emit browser->anchorClicked(QUrl(QString::fromLatin1(link)));
+        QCoreApplication::processEvents();
+    }
+    emit browser->anchorClicked(QUrl::fromLocalFile(secret));
+    QCoreApplication::processEvents();
+    QVERIFY(!w.plainText().contains("SECRET"));
+    QCOMPARE(browser->source(), source);
+    QVERIFY(handedOut.isEmpty());
+
+    QCOMPARE(browser->verticalScrollBar()->value(), 0);
+    emit browser->anchorClicked(QUrl("#two"));
+    QVERIFY(browser->verticalScrollBar()->value() > 0);
+    for (const char *scheme : {"https", "http", "file"})
+        QDesktopServices::unsetUrlHandler(scheme);
 }
 
 QTEST_MAIN(TstHelpWindow)

@@ -1,14 +1,19 @@
+#include "appsetup.h"
 #include "qtplatform.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -62,8 +67,9 @@ private slots:
     void stayOnTopBeforeFirstShow();
     void widgetAtFindsDisabledWidgets();
     void deviceCountComesFromOwner();
-    void volumeControlStartsMixerOnInputTab();
+    void volumeControlFallsBackToTheDesktops();
     void terminateFlushesAndSkipsExitHandlers();
+    void saveDialogSpeaksJapanese();
 };
 
 void TstQtPlatform::questionBoxHasJapaneseButtonsAndYesDefault() {
@@ -150,12 +156,13 @@ void TstQtPlatform::inputQueryShowsValueSelectedAndLimited() {
     int maxLength = 0;
     bool okDefault = false;
     QRect geometry;
-    QString afterLongPaste;
+    QString afterLongPaste, editName;
     onModal<QDialog>([&](QDialog *dlg) {
         caption = dlg->windowTitle();
         prompt = dlg->findChild<QLabel *>("Prompt")->text();
         auto *edit = dlg->findChild<QLineEdit *>("Edit");
         maxLength = edit->maxLength();
+        editName = QAccessible::queryAccessibleInterface(edit)->text(QAccessible::Name);
         selected = edit->selectedText();
         auto *ok = dlg->findChild<QPushButton *>("OKButton");
         okText = ok->text();
@@ -173,6 +180,7 @@ void TstQtPlatform::inputQueryShowsValueSelectedAndLimited() {
     QCOMPARE(caption, QStringLiteral("タイマー設定"));
     QCOMPARE(prompt, QStringLiteral("停止する時間を設定して下さい。(hh:nn:ss)"));
     QCOMPARE(selected, QStringLiteral("00:01:30"));
+    QCOMPARE(editName, prompt);  // a screen reader names the entry by its prompt
     QCOMPARE(maxLength, 255);
     QCOMPARE(afterLongPaste, QString(255, QLatin1Char('9')));
     QCOMPARE(okText, QStringLiteral("OK"));
@@ -350,28 +358,58 @@ void TstQtPlatform::deviceCountComesFromOwner() {
     QVERIFY(qAbs(none.now().secsTo(QDateTime::currentDateTime())) <= 1);
 }
 
-void TstQtPlatform::volumeControlStartsMixerOnInputTab() {
+void TstQtPlatform::volumeControlFallsBackToTheDesktops() {
+    // Each stand-in records how it was started; the first one found on PATH must win.
     QTemporaryDir dir;
-    const QString out = dir.filePath("args");
-    QFile script(dir.filePath("pavucontrol"));
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write(QStringLiteral("#!/bin/sh\necho \"$@\" > '%1.tmp' && mv '%1.tmp' '%1'\n").arg(out).toUtf8());
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString out = dir.filePath("started");
+    const auto install = [&](const QString &name) {
+        QDir().mkpath(dir.filePath(name + ".d"));
+        QFile script(dir.filePath(name + ".d/" + name));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\necho \"$0 $@\" > '%1.tmp' && /bin/mv '%1.tmp' '%1'\n")
+                         .arg(out).toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    const QStringList names = {"pavucontrol", "pavucontrol-qt", "gnome-control-center", "kcmshell6", "kcmshell5"};
+    for (const QString &name : names)
+        install(name);
     const QByteArray oldPath = qgetenv("PATH");
-    qputenv("PATH", QFile::encodeName(dir.path()) + ":/usr/bin:/bin");
+    const QByteArray oldDesktop = qgetenv("XDG_CURRENT_DESKTOP");
+    qputenv("XDG_CURRENT_DESKTOP", "GNOME");
     QtPlatform p;
-    p.openVolumeControl();
-    qputenv("PATH", oldPath);
-    // The mixer runs by itself; wait for the stand-in to say what it was given.
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), 10000);
-    QFile args(out);
-    QVERIFY(args.open(QIODevice::ReadOnly));
-    QCOMPARE(args.readAll(), QByteArray("--tab=4\n"));
+    const auto startedWith = [&](const QStringList &present) {
+        QFile::remove(out);
+        QByteArray path;
+        for (const QString &name : present)
+            path += QFile::encodeName(dir.filePath(name + ".d")) + ':';
+        qputenv("PATH", path + "/nonexistent");
+        p.openVolumeControl(nullptr);
+        qputenv("PATH", oldPath);
+        // The mixer runs by itself; wait for the stand-in to say how it was started.
+        if (!QTest::qWaitFor([&] { return QFile::exists(out); }, 10000))
+            return QString("(nothing started)");
+        QFile f(out);
+        f.open(QIODevice::ReadOnly);
+        return QFileInfo(QString::fromUtf8(f.readAll().trimmed())).fileName();
+    };
+    QCOMPARE(startedWith(names), QString("pavucontrol --tab=4"));
+    QCOMPARE(startedWith(names.mid(1)), QString("pavucontrol-qt"));
+    QCOMPARE(startedWith(names.mid(2)), QString("gnome-control-center sound"));
+    qputenv("XDG_CURRENT_DESKTOP", "KDE");  // the running desktop's settings first
+    QCOMPARE(startedWith(names.mid(2)), QString("kcmshell6 kcm_pulseaudio"));
+    qputenv("XDG_CURRENT_DESKTOP", oldDesktop);
 
+    // None at all: a message names the package to install.
+    QString text;
+    onModal<QMessageBox>([&](QMessageBox *box) {
+        text = box->text();
+        box->accept();
+    });
     qputenv("PATH", QFile::encodeName(dir.filePath("empty")));
-    p.openVolumeControl();  // no mixer: nothing happens
+    p.openVolumeControl(nullptr);
     qputenv("PATH", oldPath);
+    QVERIFY2(text.contains("pavucontrol パッケージ"), qPrintable(text));
 }
 
 void TstQtPlatform::terminateFlushesAndSkipsExitHandlers() {
@@ -399,6 +437,31 @@ void TstQtPlatform::terminateFlushesAndSkipsExitHandlers() {
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), 7);
     QCOMPARE(got, QByteArray("buffered"));
+}
+
+// Last: Qt's translations stay loaded for the rest of the run.
+void TstQtPlatform::saveDialogSpeaksJapanese() {
+    QVERIFY(AppSetup::installQtTranslations());
+    QTemporaryDir dir;
+    QtPlatform p;
+    SaveDialogState state;
+    state.initialDir = dir.path();
+    QStringList texts;
+    onModal<QFileDialog>([&](QFileDialog *fd) {
+        for (const char *name : {"lookInLabel", "fileNameLabel", "fileTypeLabel"})
+            if (auto *label = fd->findChild<QLabel *>(name))
+                texts << label->text();
+        for (QPushButton *b : fd->findChildren<QPushButton *>())
+            if (b->isVisible())
+                texts << b->text();
+        fd->reject();
+    });
+    QVERIFY(!p.runSaveDialog(nullptr, state));
+    QVERIFY(texts.size() >= 5);
+    for (const QString &text : texts) {
+        QVERIFY2(!text.contains(QRegularExpression("[A-Za-z]{3}")), qPrintable(texts.join(" | ")));
+        QVERIFY2(text.contains(QRegularExpression("[\\x{3040}-\\x{30ff}\\x{4e00}-\\x{9fff}]")), qPrintable(text));
+    }
 }
 
 QTEST_MAIN(TstQtPlatform)

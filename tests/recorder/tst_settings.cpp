@@ -266,6 +266,30 @@ private slots:
         QVERIFY(closeWindow(rig));
         QCOMPARE(rig.platform.messages.size(), asked);
     }
+
+    // The session's end may still be cancelled by another program after Tavrin agreed: the
+    // window stays until the real end, and a take made after a cancel is asked about again.
+    void approvedSessionEndKeepsTheWindowUntilTheEnd() {
+        RecorderRig rig;
+        rig.start();
+        rig.form->show();
+        rig.key(Qt::Key_Space);
+        rig.advanceAndTick(1000);
+        rig.platform.answers.enqueue(MsgResult::No);
+        QVERIFY(rig.form->querySessionEnd());
+        QCoreApplication::processEvents();
+        QVERIFY(rig.form->isVisible());
+
+        rig.key(Qt::Key_Space);  // stop
+        rig.platform.answers.enqueue(MsgResult::No);  // the question New asks
+        rig.click("SBNew");
+        rig.key(Qt::Key_Space);  // a new take
+        rig.advanceAndTick(1000);
+        const int asked = rig.platform.messages.size();
+        QVERIFY(!rig.form->close());  // answered Cancel
+        QCOMPARE(rig.platform.messages.size(), asked + 1);
+        QCOMPARE(rig.platform.messages.last().caption, QString("確認"));
+    }
 };
 
 QTEST_MAIN(TestSettings)

@@ -1,6 +1,8 @@
 // Record, stop, play, pause, save, the one-key command, skip and rewind, and the 500 ms tick.
 #include "recorderrig.h"
 
+#include <QDir>
+
 #include <sndfile.h>
 
 namespace {
@@ -343,6 +345,25 @@ private slots:
         RecorderRig second;
         second.start({"x", "-rec"});
         QCOMPARE(second.device().Mode(), ModeStopped);
+    }
+
+    // A format change whose work file cannot be written leaves the device closed under the
+    // running take; the tick then says so once and stops, rather than after every OK.
+    void aDeviceClosedUnderATakeIsReportedOnce() {
+        RecorderRig rig;
+        rig.start();
+        rig.key(Qt::Key_Space);
+        rig.advanceAndTick(1000);
+        QVERIFY(QFile::remove(rig.workFile()));
+        QVERIFY(QDir().mkdir(rig.workFile()));  // not writable as a file, even for root
+        rig.platform.answers.enqueue(MsgResult::No);
+        rig.trigger("SS0");
+        QCOMPARE(rig.platform.errors().size(), 1);
+        QVERIFY(rig.timerOn());
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.timerOn(), 10000);
+        const QString gone = QStringLiteral("MCI デバイスがありません.");
+        QCOMPARE(rig.platform.errors().count(gone), 1);
+        QVERIFY(!rig.platform.sleepInhibited);
     }
 };
 

@@ -81,7 +81,7 @@ public:
     }
     int waveOutDeviceCount() override { return deviceCount; }
     void setStayOnTop(QWidget *, bool onTop) override { stayOnTopCalls.append(onTop); }
-    void openVolumeControl() override { ++volumeCalls; }
+    void openVolumeControl(QWidget *) override { ++volumeCalls; }
     void showHelp(QWidget *, const QString &helpFile) override { helpCalls.append(helpFile); }
     void inhibitSleep(bool on) override {
         sleepChanges += on != sleepInhibited;

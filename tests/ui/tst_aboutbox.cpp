@@ -116,6 +116,24 @@ private slots:
         QVERIFY(!box->isVisible());
     }
 
+    // Each Tab position looks different, and the fields carry names for screen readers.
+    void focusIsVisibleAndFieldsAreNamed()
+    {
+        QCOMPARE(box->HomePage->accessibleName(), QStringLiteral("ホームページ"));
+        QCOMPARE(box->EMail->accessibleName(), QStringLiteral("電子メール"));
+        QList<QImage> shots;
+        runModal([&] {
+            for (int i = 0; i < 3; ++i) {
+                shots << box->grab().toImage();
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            }
+        });
+        QCOMPARE(shots.size(), 3);
+        QVERIFY(shots[0] != shots[1]);
+        QVERIFY(shots[1] != shots[2]);
+        QVERIFY(shots[0] != shots[2]);
+    }
+
     void tabOrder()
     {
         runModal([&] {

@@ -236,6 +236,38 @@ private slots:
         QVERIFY(qAbs(firstDark - (shot.width() - 1 - lastDark)) <= 4);
     }
 
+    // "00:00:00" fits its 65-pixel button beside the glyph without being narrowed.
+    void timerCaptionFitsAtFullWidth()
+    {
+        for (const QString &caption : {QStringLiteral("00:00:00"), QStringLiteral("99:59:59")}) {
+            ui.SBTimer->setText(caption);
+            const QFont f = ui.SBTimer->captionFont();
+            QVERIFY(f.stretch() == 0 || f.stretch() == 100);
+            QVERIFY(QFontMetrics(f).horizontalAdvance(caption) <= 65 - 2 - 16 - 4);
+            QVERIFY(f.pixelSize() >= 10);
+        }
+    }
+
+    // Fusion draws an empty box beside an unchecked check item; the menu draws nothing there.
+    void uncheckedMenuItemsShowNoBox()
+    {
+        const QImage shot = ui.Show1->grab().toImage();
+        const QRect plain = ui.Show1->actionGeometry(ui.MMTimerSet);
+        for (QAction *a : {ui.MMTimer, ui.MMTimerAutoSave, ui.MMCompactMode, ui.MMStayOnTop}) {
+            const QRect row = ui.Show1->actionGeometry(a);
+            // The strip left of the caption, as wide as the caption's indent.
+            const int indent = qMin(row.height() + 4, row.width() / 4);
+            QCOMPARE(shot.copy(row.x(), row.y(), indent, row.height()),
+                     shot.copy(plain.x(), plain.y(), indent, plain.height()));
+        }
+        ui.MMTimer->setChecked(true);
+        const QImage checked = ui.Show1->grab().toImage();
+        const QRect row = ui.Show1->actionGeometry(ui.MMTimer);
+        const int indent = qMin(row.height() + 4, row.width() / 4);
+        QVERIFY(checked.copy(row.x(), row.y(), indent, row.height()) !=
+                checked.copy(plain.x(), plain.y(), indent, plain.height()));
+    }
+
     void flatButtonFrames()
     {
         const QColor shadow = ui.SBNew->palette().color(QPalette::Dark);

@@ -1,0 +1,42 @@
+#include "appsetup.h"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+namespace AppSetup {
+
+QStringList rawArguments(int argc, char **argv) {
+    QStringList result;
+    for (int i = 1; i < argc; ++i)
+        result << QString::fromLocal8Bit(argv[i]);
+    return result;
+}
+
+QByteArray preferredPlatform(const QStringList &arguments) {
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return {};
+    for (const QString &a : arguments)
+        if (a == QLatin1String("-platform") || a.startsWith(QLatin1String("-platform=")))
+            return {};
+    const bool wayland = qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
+                         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (!wayland || qEnvironmentVariableIsEmpty("DISPLAY"))
+        return {};
+    // Wayland stays the fallback should the X11 plugin be missing.
+    return QByteArrayLiteral("xcb;wayland");
+}
+
+bool installQtTranslations() {
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!translator->load(QStringLiteral("qtbase_ja"), dir) &&
+        !translator->load(QStringLiteral("qtbase_ja"), QStringLiteral("/usr/share/qt6/translations"))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    return true;
+}
+
+}  // namespace AppSetup

@@ -1,0 +1,22 @@
+// What the program settles before and just after the application object exists: the Qt
+// platform it runs on, the arguments as given, and Qt's own texts in Japanese.
+#pragma once
+
+#include <QStringList>
+
+namespace AppSetup {
+
+// The arguments after the program's name, exactly as given. QApplication removes the options
+// it knows (-style, -platform...) from argv, so this must run before it is built.
+QStringList rawArguments(int argc, char **argv);
+
+// In a Wayland session with XWayland at hand, the program runs on X11, where window position
+// and always-on-top work; a platform the user chose (QT_QPA_PLATFORM, -platform) is kept.
+// Returns the value to put in QT_QPA_PLATFORM, or an empty string to leave it alone.
+QByteArray preferredPlatform(const QStringList &arguments);
+
+// Loads Qt's own Japanese texts (dialogs, edit menus) whatever the locale. False when the
+// translation files are not installed.
+bool installQtTranslations();
+
+}  // namespace AppSetup
