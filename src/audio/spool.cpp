@@ -82,9 +82,8 @@ bool Spool::create(const AudioFormat &format)
         return true;
     m_format = format;
     m_bpf = std::max(1, format.bytesPerFrame());
-    if (!QDir().mkpath(m_dir))
+    if (!makePrivatePath(m_dir))
         return false;
-    ::chmod(QFile::encodeName(m_dir).constData(), 0700);
     const QDir dir(m_dir);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const unsigned n = g_counter.fetch_add(1);

@@ -307,7 +307,7 @@ void TMediaPlayer::Open()
         if (!d->spool.create(info.format)) {
             rc = MCIERR_SPOOL_CREATE;
         } else {
-            const int in = ::open(QFile::encodeName(FileName).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            const int in = openRegularFile(FileName);
             const bool ok = in >= 0 && d->spool.import(in, info.dataOffset, info.dataBytes);
             if (in >= 0)
                 ::close(in);
