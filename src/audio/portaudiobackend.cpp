@@ -188,6 +188,7 @@ quint32 PortAudioBackend::start(Direction direction, const AudioFormat &format,
     m_stream = stream;
     m_startedNs = monotonicNs();
     m_lastCallbackNs = m_startedNs;
+    m_calledBack = false;
     m_state = int(StreamState::Running);
     err = Pa_StartStream(stream);
     if (err != paNoError) {
@@ -226,8 +227,10 @@ StreamState PortAudioBackend::state()
     if (st == StreamState::Running && m_stream && !m_stopping) {
         // A server that vanished may leave the stream neither running nor finished; a stream
         // silent for seconds is as good as broken.
+        // Counted from the first callback: a server slow to start the stream has not gone.
         const qint64 quiet = monotonicNs() - m_lastCallbackNs.load();
-        if (quiet > 3000000000LL || Pa_IsStreamActive(static_cast<PaStream *>(m_stream)) == 0) {
+        const qint64 allowed = m_calledBack.load() ? 3000000000LL : 10000000000LL;
+        if (quiet > allowed || Pa_IsStreamActive(static_cast<PaStream *>(m_stream)) == 0) {
             if (StreamState(m_state.load()) == StreamState::Running) {
                 m_failureCode = MCIERR_CANNOT_LOAD_DRIVER;
                 m_state = int(StreamState::Failed);
@@ -248,6 +251,7 @@ int PortAudioBackend::streamCallback(const void *input, void *output, unsigned l
 {
     auto *self = static_cast<PortAudioBackend *>(user);
     self->m_lastCallbackNs.store(monotonicNs(), std::memory_order_relaxed);
+    self->m_calledBack.store(true, std::memory_order_relaxed);
     if (self->m_direction == Direction::Capture) {
         if (!input)
             return paContinue;

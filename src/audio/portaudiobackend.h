@@ -1,5 +1,5 @@
-// The sound server's backend: PortAudio through ALSA's "pulse" device (else "default").
-// Constructing it costs nothing; PortAudio starts on first use.
+// The fallback where no sound server answers: PortAudio through ALSA's "pulse" device (else
+// "default"). Constructing it costs nothing; PortAudio starts on first use.
 #pragma once
 
 #include "audiobackend.h"
@@ -43,5 +43,6 @@ private:
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_completing{false};
     std::atomic<qint64> m_lastCallbackNs{0};
+    std::atomic<bool> m_calledBack{false};
     qint64 m_startedNs = 0;
 };
