@@ -5,6 +5,7 @@
 #include "spoolrecovery.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <sys/resource.h>
@@ -190,6 +191,32 @@ private slots:
         QVERIFY(rig.form->fileSaved());
         const qint64 frames = (rig.readFile(rig.dir.path() + "/rescued.wav").size() - 44) / 4;
         QVERIFY2(qAbs(frames * 1000.0 / 44100 - kept) <= 0.5, qPrintable(QString::number(frames)));
+    }
+
+    // The disk refuses the last audio at a pause: the pause says so at once, and the next take
+    // goes on rather than stopping at its first tick with that old message.
+    void aFaultMetAtAPauseIsToldThereAndStopsNothingLater() {
+        RecorderRig rig;
+        rig.start();
+        rig.key(Qt::Key_Space);
+        rig.advanceAndTick(1000);
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit none = old;
+        none.rlim_cur = QFileInfo(rig.device().spoolPath()).size();
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &none), 0);
+        rig.fake->advance(400);  // inline: the spool refuses these frames and the stream ends
+        rig.key(Qt::Key_Space, Qt::ControlModifier);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &old), 0);
+        QCOMPARE(rig.label(), QString("一時停止"));
+        QCOMPARE(rig.platform.messages.size(), 1);
+        rig.key(Qt::Key_Space, Qt::ControlModifier);
+        QCOMPARE(rig.label(), QString("録音中..."));
+        rig.advanceAndTick(500);
+        rig.advanceAndTick(500);
+        QCOMPARE(rig.label(), QString("録音中..."));
+        QCOMPARE(rig.platform.messages.size(), 1);
     }
 
     void sleepIsHeldOffOnlyWhileRecording() {
