@@ -53,6 +53,8 @@ constexpr int kStopTimeoutMs = 600;
 // A capture stream that delivers nothing for this long (after its first data, plus a
 // fragment) has lost its server.
 constexpr qint64 kStallNs = 3000000000LL;
+// How often a capture stream asks for the server's timing: at its first audio, then every 10 s.
+constexpr qint64 kTimingEveryNs = 10000000000LL;
 
 } // namespace
 
@@ -79,6 +81,7 @@ struct PulseBackend::Impl {
     qint64 deliveredFrames = 0;  // handed to the client
     qint64 stopAtFrame = -1;     // while stopping: the frame at which the press came
     bool settled = false;        // the fragment size has been raised after the first second
+    qint64 lastTimingNs = 0;     // the last timing update asked for
     std::vector<char> carry;     // a frame split between two fragments
     size_t carried = 0;
     std::vector<char> silence;
@@ -228,8 +231,15 @@ struct PulseBackend::Impl {
             deliver(static_cast<const char *>(data), n);
             pa_stream_drop(stream);
         }
-        lastDataNs.store(monotonicNs(), std::memory_order_relaxed);
+        const qint64 now = monotonicNs();
+        lastDataNs.store(now, std::memory_order_relaxed);
         gotData.store(true, std::memory_order_relaxed);
+        if (now - lastTimingNs > kTimingEveryNs) {
+            // Keeps the stream's clock (capturedFramesNow) in step with the server's.
+            lastTimingNs = now;
+            if (pa_operation *op = pa_stream_update_timing_info(stream, nullptr, nullptr))
+                pa_operation_unref(op);
+        }
         if (!settled && stopAtFrame < 0 && receivedFrames >= format.rate) {
             // Small fragments bring the first audio to the disk at once; after the first
             // second, long ones let the stream (and the server) wake a few times a second.
@@ -402,6 +412,7 @@ quint32 PulseBackend::start(Direction direction, const AudioFormat &format, Audi
     d->receivedFrames = d->deliveredFrames = d->writtenFrames = 0;
     d->stopAtFrame = -1;
     d->settled = false;
+    d->lastTimingNs = 0;
     d->draining = false;
     d->carry.assign(size_t(std::max(1, d->bpf)), 0);
     d->carried = 0;
@@ -443,8 +454,10 @@ quint32 PulseBackend::start(Direction direction, const AudioFormat &format, Audi
     attr.minreq = uint32_t(-1);
     attr.fragsize = uint32_t(-1);
     attr.tlength = uint32_t(-1);
+    // Capture asks for the server's timing itself, now and then (onReadable); the automatic
+    // updates would wake the stream more often than its audio does.
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-                                         PA_STREAM_AUTO_TIMING_UPDATE);
+                                         (capture ? 0 : PA_STREAM_AUTO_TIMING_UPDATE));
     d->state = int(StreamState::Running);
     int rc;
     if (capture) {

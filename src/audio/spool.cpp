@@ -371,10 +371,11 @@ void Spool::diskLoop()
             // Idle between streams: asleep until asked, so an open device costs no wake-ups.
             m_wake.wait(lock, asked);
         } else {
-            // The ring holds 8 s: a quarter-second rhythm keeps wake-ups low. The first second
-            // of a stream is served briskly, so a recording reaches the disk at once.
+            // The ring holds 8 s: waking once a second, to write and sync, keeps the thread
+            // almost always asleep. The first second of a stream is served briskly, so a
+            // recording reaches the disk at once.
             const bool starting = Clock::now() - jobSince < std::chrono::seconds(1);
-            m_wake.wait_for(lock, std::chrono::milliseconds(starting ? 10 : 250), asked);
+            m_wake.wait_for(lock, std::chrono::milliseconds(starting ? 10 : 1000), asked);
         }
         if (m_quit)
             break;
@@ -384,7 +385,7 @@ void Spool::diskLoop()
         lock.unlock();
         if (job == Job::Record) {
             drainRing();
-            if (flush || Clock::now() - lastSync >= std::chrono::seconds(1)) {
+            if (flush || Clock::now() - lastSync >= std::chrono::milliseconds(950)) {
                 if (!m_failed.load())
                     syncHeader();
                 lastSync = Clock::now();
