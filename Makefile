@@ -1,11 +1,15 @@
 # Thin wrapper over CMake. `make run` builds and starts Tavrin; `make test` builds it and runs
-# every test. Both first install the Debian packages that are missing.
+# every test. Both first install the Debian packages that are missing (never removing one).
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-PACKAGES = cmake g++ make pkgconf qt6-base-dev portaudio19-dev libasound2-plugins \
-           libsndfile1-dev pulseaudio pulseaudio-utils fonts-ipafont-gothic
-TEST_PACKAGES = xvfb xauth xdotool x11-utils openbox desktop-file-utils appstream
+# What building and running needs. No sound server: the desktop has its own.
+PACKAGES = cmake g++ make pkgconf qt6-base-dev qt6-translations-l10n libpulse-dev \
+           portaudio19-dev libsndfile1-dev libasound2-plugins fonts-ipafont-gothic
+# The tests' tools. The private sound servers come from --test-servers, which installs each
+# only where that leaves the machine's own sound setup alone (see scripts/install-deps.sh).
+TEST_PACKAGES = xvfb xauth xdotool x11-utils openbox desktop-file-utils appstream \
+                reuse lintian dpkg-dev file
 SCREENSHOT_PACKAGES = xvfb xdotool x11-utils imagemagick
 
 .PHONY: all deps test-deps build run test bench clean screenshot
@@ -16,7 +20,7 @@ deps:
 	@PACKAGES="$(PACKAGES) $(EXTRA_PACKAGES)" scripts/install-deps.sh
 
 test-deps:
-	@PACKAGES="$(PACKAGES) $(TEST_PACKAGES)" scripts/install-deps.sh
+	@PACKAGES="$(PACKAGES) $(TEST_PACKAGES)" scripts/install-deps.sh --test-servers
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
@@ -36,14 +40,14 @@ clean:
 
 # Saves a picture of the window to docs/screenshot.png (Xvfb, a private sound server).
 screenshot: build
-	@PACKAGES="$(SCREENSHOT_PACKAGES)" scripts/install-deps.sh
+	@PACKAGES="$(SCREENSHOT_PACKAGES)" scripts/install-deps.sh --test-servers
 	scripts/screenshot.sh $(BUILD)/tavr docs/screenshot.png
 
 # Benchmarks against parecord on a private sound server; they print figures and never fail.
 # BENCH_MINUTES=0.1 for a quick run (1 = the full lengths).
 BENCH_BUILD ?= build-bench
 bench: deps
-	@PACKAGES="stress-ng" scripts/install-deps.sh
+	@PACKAGES="stress-ng" scripts/install-deps.sh --test-servers
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVR_BUILD_TESTS=OFF -DTAVR_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavr bench_save
 	-python3 bench/bench.py $(BENCH_BUILD) $(BENCH_BUILD)/bench-work
