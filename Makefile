@@ -29,10 +29,12 @@ build: deps
 run: build
 	./$(BUILD)/tavr
 
-# The fuzzers' short smoke run comes first, so the suite's own summary closes the output.
+# The fuzzers' short smoke run and the licence and package checks come first, so the suite's
+# own summary closes the output.
 test: test-deps fuzz-smoke
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS)
+	@$(MAKE) --no-print-directory lint PACKAGE_BUILD=$(BUILD)
 	cd $(BUILD) && ctest --output-on-failure -j 2
 
 clean:
@@ -91,4 +93,12 @@ package-test: package
 	@PACKAGES="debootstrap" scripts/install-deps.sh
 	packaging/test-deb-in-chroot.sh $(PACKAGE_BUILD)/tavrin_*.deb
 
-.PHONY: package package-test
+# Licence and package checks on a build that `make package` (or `make test`) made: every file
+# has a licence (reuse), and lintian finds no error and no warning in the .deb.
+lint:
+	reuse lint -q || reuse lint
+	cd $(PACKAGE_BUILD) && rm -f tavrin_*.deb && cpack -G DEB >cpack.log
+	lintian --fail-on error,warning $(PACKAGE_BUILD)/tavrin_*.deb
+	@echo "lint: reuse and lintian found nothing to report"
+
+.PHONY: package package-test lint
