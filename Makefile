@@ -1,11 +1,15 @@
 # Thin wrapper over CMake. `make run` builds and starts Tavrin; `make test` builds it and runs
-# every test. Both first install the Debian packages that are missing.
+# every test. Both first install the Debian packages that are missing (never removing one).
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-PACKAGES = cmake g++ make pkgconf qt6-base-dev portaudio19-dev libasound2-plugins \
-           libsndfile1-dev pulseaudio pulseaudio-utils fonts-ipafont-gothic qt6-translations-l10n
-TEST_PACKAGES = xvfb xauth xdotool x11-utils openbox desktop-file-utils appstream at-spi2-core python3-pyatspi gir1.2-atspi-2.0 dbus
+# What building and running needs. No sound server: the desktop has its own.
+PACKAGES = cmake g++ make pkgconf qt6-base-dev qt6-translations-l10n libpulse-dev \
+           portaudio19-dev libsndfile1-dev libasound2-plugins fonts-ipafont-gothic
+# The tests' tools. The private sound servers come from --test-servers, which installs each
+# only where that leaves the machine's own sound setup alone (see scripts/install-deps.sh).
+TEST_PACKAGES = xvfb xauth xdotool x11-utils openbox desktop-file-utils appstream \
+                at-spi2-core python3-pyatspi gir1.2-atspi-2.0 dbus reuse lintian dpkg-dev file
 SCREENSHOT_PACKAGES = xvfb xdotool x11-utils imagemagick
 
 .PHONY: all deps test-deps build run test bench clean screenshot
@@ -16,7 +20,7 @@ deps:
 	@PACKAGES="$(PACKAGES) $(EXTRA_PACKAGES)" scripts/install-deps.sh
 
 test-deps:
-	@PACKAGES="$(PACKAGES) $(TEST_PACKAGES)" scripts/install-deps.sh
+	@PACKAGES="$(PACKAGES) $(TEST_PACKAGES)" scripts/install-deps.sh --test-servers
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
@@ -25,10 +29,12 @@ build: deps
 run: build
 	./$(BUILD)/tavr
 
-# The fuzzers' short smoke run comes first, so the suite's own summary closes the output.
+# The fuzzers' short smoke run and the licence and package checks come first, so the suite's
+# own summary closes the output.
 test: test-deps fuzz-smoke
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS)
+	@$(MAKE) --no-print-directory lint PACKAGE_BUILD=$(BUILD)
 	cd $(BUILD) && ctest --output-on-failure -j 2
 
 clean:
@@ -36,14 +42,14 @@ clean:
 
 # Saves a picture of the window to docs/screenshot.png (Xvfb, a private sound server).
 screenshot: build
-	@PACKAGES="$(SCREENSHOT_PACKAGES)" scripts/install-deps.sh
+	@PACKAGES="$(SCREENSHOT_PACKAGES)" scripts/install-deps.sh --test-servers
 	scripts/screenshot.sh $(BUILD)/tavr docs/screenshot.png
 
 # Benchmarks against parecord on a private sound server; they print figures and never fail.
 # BENCH_MINUTES=0.1 for a quick run (1 = the full lengths).
 BENCH_BUILD ?= build-bench
 bench: deps
-	@PACKAGES="stress-ng" scripts/install-deps.sh
+	@PACKAGES="stress-ng" scripts/install-deps.sh --test-servers
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVR_BUILD_TESTS=OFF -DTAVR_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavr bench_save
 	-python3 bench/bench.py $(BENCH_BUILD) $(BENCH_BUILD)/bench-work
@@ -87,4 +93,12 @@ package-test: package
 	@PACKAGES="debootstrap" scripts/install-deps.sh
 	packaging/test-deb-in-chroot.sh $(PACKAGE_BUILD)/tavrin_*.deb
 
-.PHONY: package package-test
+# Licence and package checks on a build that `make package` (or `make test`) made: every file
+# has a licence (reuse), and lintian finds no error and no warning in the .deb.
+lint:
+	reuse lint -q || reuse lint
+	cd $(PACKAGE_BUILD) && rm -f tavrin_*.deb && cpack -G DEB >cpack.log
+	lintian --fail-on error,warning $(PACKAGE_BUILD)/tavrin_*.deb
+	@echo "lint: reuse and lintian found nothing to report"
+
+.PHONY: package package-test lint

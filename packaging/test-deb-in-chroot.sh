@@ -59,7 +59,8 @@ missing=$(in_root sh -c 'ldd /usr/bin/tavr | grep "not found" || true')
 [ -z "$missing" ] || { echo "FAIL: unresolved libraries: $missing" >&2; exit 1; }
 [ -n "$(in_root fc-list :lang=ja)" ] || { echo "FAIL: no font with Japanese glyphs" >&2; exit 1; }
 for f in /usr/bin/tavr /usr/share/tavrin/tavr.hlp /usr/share/applications/tavrin.desktop \
-         /usr/share/icons/hicolor/32x32/apps/tavrin.png /usr/share/icons/hicolor/scalable/apps/tavrin.svg; do
+         /usr/share/icons/hicolor/32x32/apps/tavrin.png /usr/share/icons/hicolor/scalable/apps/tavrin.svg \
+         /usr/share/doc/tavrin/copyright /usr/share/man/man1/tavr.1.gz /usr/share/man/ja/man1/tavr.1.gz; do
     [ -f "$root$f" ] || { echo "FAIL: $f is not installed" >&2; exit 1; }
 done
 
