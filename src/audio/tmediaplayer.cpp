@@ -2,6 +2,7 @@
 
 #include "audiobackend.h"
 #include "spscring.h"
+#include "encoder.h"
 #include "fileio.h"
 #include "wavfile.h"
 
@@ -716,6 +717,27 @@ void TMediaPlayer::Save()
     if (bytes > 0 && d->spoolFd < 0)
         bytes = 0;
     d->errorCode = d->saveTo(FileName, bytes);
+}
+
+SaveSource TMediaPlayer::saveSource()
+{
+    d->require();
+    d->poll();
+    qint64 bytes = d->totalFrames * d->bpf;
+    if (d->mode == ModeRecording) {
+        if (d->disk.joinable())
+            d->diskRequest(Impl::Job::Record, true);
+        bytes = d->spoolDataBytes;
+    }
+    SaveSource source;
+    source.format = d->format;
+    source.offset = WavHeaderWriter::kSpoolHeaderSize;
+    if (d->spoolFd >= 0 && bytes > 0) {
+        source.fd = ::fcntl(d->spoolFd, F_DUPFD_CLOEXEC, 0);
+        source.bytes = bytes;
+    }
+    d->errorCode = bytes > 0 && source.fd < 0 ? quint32(MCIERR_FILE_READ) : 0u;
+    return source;
 }
 
 void TMediaPlayer::SetTimeFormat(quint8 format)

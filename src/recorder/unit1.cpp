@@ -2,6 +2,7 @@
 
 #include "about.h"
 #include "audiobackend.h"
+#include "encoder.h"
 #include "routines.h"
 #include "spoolrecovery.h"
 #include "strconv.h"
@@ -18,6 +19,8 @@
 #include <QMenuBar>
 #include <QTimer>
 #include <QtEndian>
+
+#include <unistd.h>
 
 namespace {
 const QString kRecording = QStringLiteral("録音中...");
@@ -107,9 +110,22 @@ bool TForm1::UnsavedGuard(const QString &text) {
 bool TForm1::SaveRecording() {
     const QString target = SaveDialog1.fileName;
     MediaPlayer1->FileName = target;
-    MediaPlayer1->Save();
+    const SaveSource source = MediaPlayer1->saveSource();
     if (MediaPlayer1->ErrorCode() != 0) {
+        if (source.fd >= 0)
+            ::close(source.fd);
         ReportSaveFailure(target);
+        return false;
+    }
+    // On a thread of its own, so the window and a running recording go on meanwhile.
+    SaveJob job(target, saveFormatFor(target, SaveDialog1.filterIndex), source);
+    if (!m_platform.waitForSave(this, [&job] { return job.finished(); }, [&job] { return job.percent(); }))
+        job.cancel();
+    const SaveResult result = job.wait();
+    if (result.cancelled)
+        return false;
+    if (result.code != 0) {
+        ReportSaveFailure(target, result.reason);
         return false;
     }
     SetInitialDir(QFileInfo(target).absolutePath() + QLatin1Char('/'));
@@ -119,9 +135,9 @@ bool TForm1::SaveRecording() {
 
 // The device only keeps a failed save's code; the user must hear of it, or a take that never
 // reached the disk would pass for saved.
-void TForm1::ReportSaveFailure(const QString &target) {
-    QString reason;
-    if (!mciGetErrorString(MediaPlayer1->ErrorCode(), &reason))
+void TForm1::ReportSaveFailure(const QString &target, const QString &why) {
+    QString reason = why;
+    if (reason.isEmpty() && !mciGetErrorString(MediaPlayer1->ErrorCode(), &reason))
         reason = QStringLiteral("原因不明のエラー");
     ShowError(QStringLiteral("ファイル %1 を保存できません。\n%2").arg(target, reason));
 }

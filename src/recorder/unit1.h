@@ -84,7 +84,7 @@ private:
     void WriteSettings();
     bool UnsavedGuard(const QString &text);
     bool SaveRecording();
-    void ReportSaveFailure(const QString &target);
+    void ReportSaveFailure(const QString &target, const QString &why = {});
     [[noreturn]] void DeviceFailure();
     void WriteWorkFileTemplate(qint32 rate, qint32 bits, qint32 channels);
     void SetInitialDir(const QString &dir);

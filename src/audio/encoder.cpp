@@ -1,0 +1,326 @@
+#include "encoder.h"
+
+#include "fileio.h"
+#include "tmediaplayer.h"
+#include "wavfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::atomic<unsigned> g_pendingCounter{0};
+
+QString writeReason(int err, int fd = -1)
+{
+    struct statvfs st {};
+    if (err == ENOSPC || err == EDQUOT ||
+        (fd >= 0 && ::fstatvfs(fd, &st) == 0 && qint64(st.f_bavail) * qint64(st.f_frsize) < (1 << 20)))
+        return QStringLiteral("ディスクの空き容量が足りません。");
+    switch (err) {
+    case EROFS: return QStringLiteral("読み取り専用のファイルシステムです。");
+    case EACCES:
+    case EPERM: return QStringLiteral("書き込む権限がありません。");
+    case EIO:
+    case 0: return QStringLiteral("ディスクの入出力エラーです。");
+    default: break;
+    }
+    return QStringLiteral("ファイルに書き込めません（%1）。").arg(QString::fromLocal8Bit(std::strerror(err)));
+}
+
+// The new file under a temporary name beside the target until it is whole.
+class PendingFile {
+public:
+    explicit PendingFile(const QString &path) : m_path(QFileInfo(path).absoluteFilePath()) {}
+    ~PendingFile() { abort(); }
+
+    quint32 open()
+    {
+        const QFileInfo target(m_path);
+        for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+            m_tmp = QFile::encodeName(QDir(target.absolutePath())
+                                          .filePath(QStringLiteral(".%1.%2-%3.tmp")
+                                                        .arg(target.fileName())
+                                                        .arg(::getpid())
+                                                        .arg(g_pendingCounter.fetch_add(1))));
+            m_fd = ::open(m_tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (m_fd < 0 && errno != EEXIST)
+                return MCIERR_FILE_NOT_SAVED;
+        }
+        return m_fd < 0 ? quint32(MCIERR_FILE_NOT_SAVED) : 0;
+    }
+    int fd() const { return m_fd; }
+    quint32 commit()
+    {
+        bool ok = ::fsync(m_fd) == 0;
+        ok = ::close(m_fd) == 0 && ok;
+        m_fd = -1;
+        if (ok)
+            ok = ::rename(m_tmp.constData(), QFile::encodeName(m_path).constData()) == 0;
+        if (!ok) {
+            m_reason = writeReason(errno);
+            ::unlink(m_tmp.constData());
+            m_tmp.clear();
+            return MCIERR_FILE_WRITE;
+        }
+        m_tmp.clear();
+        const int dfd = ::open(QFile::encodeName(QFileInfo(m_path).absolutePath()).constData(),
+                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dfd >= 0) {
+            ::fsync(dfd);
+            ::close(dfd);
+        }
+        return 0;
+    }
+    void abort()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+        if (!m_tmp.isEmpty())
+            ::unlink(m_tmp.constData());
+        m_tmp.clear();
+    }
+    QString reason() const { return m_reason; }
+
+private:
+    QString m_path;
+    QByteArray m_tmp;
+    int m_fd = -1;
+    QString m_reason;
+};
+
+// libsndfile writes through these, so every failed write is seen here with its errno (the
+// library itself may only notice at sf_close, or not at all for the last frame).
+struct Sink {
+    int fd = -1;
+    sf_count_t pos = 0;
+    sf_count_t size = 0;
+    int error = 0;
+};
+
+sf_count_t sinkLength(void *user) { return static_cast<Sink *>(user)->size; }
+sf_count_t sinkSeek(sf_count_t offset, int whence, void *user)
+{
+    auto *s = static_cast<Sink *>(user);
+    const sf_count_t base = whence == SEEK_CUR ? s->pos : whence == SEEK_END ? s->size : 0;
+    s->pos = std::max<sf_count_t>(0, base + offset);
+    return s->pos;
+}
+sf_count_t sinkRead(void *ptr, sf_count_t count, void *user)
+{
+    auto *s = static_cast<Sink *>(user);
+    const qint64 got = readAt(s->fd, ptr, count, s->pos);
+    s->pos += got;
+    return got;
+}
+sf_count_t sinkWrite(const void *ptr, sf_count_t count, void *user)
+{
+    auto *s = static_cast<Sink *>(user);
+    if (s->error)
+        return 0;
+    qint64 written = 0;
+    if (!writeAllAt(s->fd, ptr, count, s->pos, &written))
+        s->error = errno ? errno : EIO;
+    s->pos += written;
+    s->size = std::max(s->size, s->pos);
+    return written;
+}
+sf_count_t sinkTell(void *user) { return static_cast<Sink *>(user)->pos; }
+
+SaveResult failed(quint32 code, const QString &reason)
+{
+    SaveResult r;
+    r.code = code;
+    r.reason = reason;
+    if (r.reason.isEmpty())
+        mciGetErrorString(code, &r.reason);
+    return r;
+}
+
+SaveResult cancelledResult()
+{
+    SaveResult r;
+    r.cancelled = true;
+    return r;
+}
+
+bool isCancelled(const std::atomic<bool> *cancel) { return cancel && cancel->load(); }
+
+// Hands what is written to write-back as it goes, so the final fsync finds little left.
+void writeBehind(int fd, qint64 &synced, qint64 upTo)
+{
+    constexpr qint64 kStep = 32LL << 20;
+    if (upTo - synced >= kStep) {
+        ::sync_file_range(fd, synced, upTo - synced, SYNC_FILE_RANGE_WRITE);
+        synced = upTo;
+    }
+}
+
+SaveResult writeWav(int fd, const SaveSource &src, const std::atomic<bool> *cancel,
+                    std::atomic<qint64> *done)
+{
+    const QByteArray header = WavHeaderWriter(src.format).header(src.bytes);
+    if (!writeAllAt(fd, header.constData(), header.size(), 0))
+        return failed(MCIERR_FILE_WRITE, writeReason(errno, fd));
+    constexpr qint64 kPiece = 4LL << 20;
+    for (qint64 at = 0; at < src.bytes; at += kPiece) {
+        if (isCancelled(cancel))
+            return cancelledResult();
+        const qint64 n = std::min(kPiece, src.bytes - at);
+        errno = 0;
+        if (!copyRange(src.fd, src.offset + at, fd, header.size() + at, n))
+            return failed(MCIERR_FILE_WRITE, writeReason(errno, fd));
+        ::sync_file_range(fd, header.size() + at, n, SYNC_FILE_RANGE_WRITE);
+        if (done)
+            *done = at + n;
+    }
+    if (src.bytes & 1) {
+        const char pad = 0;
+        if (!writeAllAt(fd, &pad, 1, header.size() + src.bytes))
+            return failed(MCIERR_FILE_WRITE, writeReason(errno, fd));
+    }
+    return {};
+}
+
+SaveResult writeEncoded(int fd, SaveFormat format, const SaveSource &src,
+                        const std::atomic<bool> *cancel, std::atomic<qint64> *done)
+{
+    const AudioFormat &af = src.format;
+    SF_INFO info{};
+    info.samplerate = af.rate;
+    info.channels = af.channels;
+    info.format = format == SaveFormat::Flac
+                      ? SF_FORMAT_FLAC | (af.bits == 8 ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_16)
+                      : SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    const int bpf = af.bytesPerFrame();
+    if (bpf <= 0 || (af.bits != 8 && af.bits != 16) || !sf_format_check(&info))
+        return failed(MCIERR_FILE_NOT_SAVED, QStringLiteral("この形式では保存できません。"));
+
+    Sink sink;
+    sink.fd = fd;
+    SF_VIRTUAL_IO io{sinkLength, sinkSeek, sinkRead, sinkWrite, sinkTell};
+    SNDFILE *sf = sf_open_virtual(&io, SFM_WRITE, &info, &sink);
+    if (!sf)
+        return failed(MCIERR_FILE_NOT_SAVED, QStringLiteral("この形式では保存できません（%1）。")
+                                                 .arg(QString::fromUtf8(sf_strerror(nullptr))));
+    if (format == SaveFormat::Vorbis) {
+        double level = 1.0 - kVorbisQuality;  // libsndfile's scale runs the other way
+        sf_command(sf, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
+    }
+
+    constexpr qint64 kFrames = 1 << 16;
+    std::vector<unsigned char> raw(size_t(kFrames * bpf));
+    std::vector<short> samples(size_t(kFrames * af.channels));
+    SaveResult result;
+    qint64 synced = 0;
+    const qint64 total = src.bytes - src.bytes % bpf;
+    for (qint64 at = 0; at < total && !result.code; ) {
+        if (isCancelled(cancel)) {
+            sf_close(sf);
+            return cancelledResult();
+        }
+        const qint64 want = std::min<qint64>(qint64(raw.size()), total - at);
+        if (readAt(src.fd, raw.data(), want, src.offset + at) != want) {
+            result = failed(MCIERR_FILE_READ, QStringLiteral("録音を読み出せません。"));
+            break;
+        }
+        const qint64 n = want / (af.bits / 8);
+        if (af.bits == 8) {
+            // WAV's 8-bit samples are unsigned; libsndfile keeps the top byte of a short.
+            for (qint64 i = 0; i < n; ++i)
+                samples[size_t(i)] = short((int(raw[size_t(i)]) - 128) * 256);
+        } else {
+            for (qint64 i = 0; i < n; ++i)
+                samples[size_t(i)] = short(raw[size_t(2 * i)] | (raw[size_t(2 * i + 1)] << 8));
+        }
+        const sf_count_t frames = want / bpf;
+        if (sf_writef_short(sf, samples.data(), frames) != frames || sink.error)
+            result = failed(MCIERR_FILE_WRITE, writeReason(sink.error, fd));
+        at += want;
+        if (done)
+            *done = at;
+        writeBehind(fd, synced, sink.size);
+    }
+    const int closeError = sf_close(sf);
+    if (!result.code && (sink.error || closeError))
+        result = failed(MCIERR_FILE_WRITE, writeReason(sink.error, fd));
+    return result;
+}
+
+} // namespace
+
+SaveFormat saveFormatFor(const QString &path, int filterIndex)
+{
+    const QString ext = QFileInfo(path).suffix().toLower();
+    if (ext == QLatin1String("wav"))
+        return SaveFormat::Wav;
+    if (ext == QLatin1String("flac"))
+        return SaveFormat::Flac;
+    if (ext == QLatin1String("ogg"))
+        return SaveFormat::Vorbis;
+    switch (filterIndex) {
+    case 2: return SaveFormat::Flac;
+    case 3: return SaveFormat::Vorbis;
+    default: return SaveFormat::Wav;
+    }
+}
+
+SaveResult encodeTake(const QString &path, SaveFormat format, const SaveSource &source,
+                      const std::atomic<bool> *cancel, std::atomic<qint64> *done)
+{
+    if (source.bytes > 0 && source.fd < 0)
+        return failed(MCIERR_FILE_READ, QStringLiteral("録音を読み出せません。"));
+    PendingFile file(path);
+    if (const quint32 rc = file.open())
+        return failed(rc, file.reason());
+    SaveResult r = format == SaveFormat::Wav ? writeWav(file.fd(), source, cancel, done)
+                                             : writeEncoded(file.fd(), format, source, cancel, done);
+    if (r.code || r.cancelled)
+        return r;  // the pending file goes with `file`
+    if (isCancelled(cancel))
+        return cancelledResult();
+    if (const quint32 rc = file.commit())
+        return failed(rc, file.reason());
+    return {};
+}
+
+SaveJob::SaveJob(QString path, SaveFormat format, SaveSource source) : m_source(source)
+{
+    m_thread = std::thread([this, path = std::move(path), format] {
+        m_result = encodeTake(path, format, m_source, &m_cancel, &m_done);
+        m_finished = true;
+    });
+}
+
+SaveJob::~SaveJob()
+{
+    cancel();
+    if (m_thread.joinable())
+        m_thread.join();
+    if (m_source.fd >= 0)
+        ::close(m_source.fd);
+}
+
+int SaveJob::percent() const
+{
+    return m_source.bytes > 0 ? int(m_done.load() * 100 / m_source.bytes) : 100;
+}
+
+SaveResult SaveJob::wait()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+    return m_result;
+}
