@@ -1,0 +1,147 @@
+#!/usr/bin/env python3
+"""Saving a take as FLAC and Ogg Vorbis against `flac -5` and `oggenc` on the same WAV file.
+Prints figures; never fails.
+
+    bench/bench_encode.py BUILD_DIR WORK_DIR
+
+The take is 44.1 kHz/16-bit/stereo, BENCH_MINUTES long (default 60): a 10-second loop of
+plucked-string chords (sox `synth pluck`, three notes a chord, four chords, panned) mixed with
+pink noise at about -34 dBFS, so neither encoder meets silence or a pure tone. BENCH_RUNS
+(default 3) runs of each, alternating, median reported. Tavrin's times include its fsync and
+rename; the tools' do not include a sync.
+"""
+import hashlib
+import os
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import time
+
+MINUTES = float(os.environ.get("BENCH_MINUTES", "60"))
+RUNS = int(os.environ.get("BENCH_RUNS", "3"))
+VORBIS_Q = 5  # kVorbisQuality (0.5) on oggenc's scale
+
+
+def say(*args):
+    print(*args, flush=True)
+
+
+def run(cmd, **kw):
+    return subprocess.run(cmd, check=True, capture_output=True, text=True, **kw)
+
+
+def make_take(work):
+    take = os.path.join(work, "take.wav")
+    if os.path.exists(take):
+        return take
+    chords = [("A2", "C#3", "E3"), ("D3", "F#3", "A3"), ("E3", "G#3", "B3"), ("C#3", "E3", "A3")]
+    parts = []
+    for i, (a, b, c) in enumerate(chords):
+        p = os.path.join(work, f"chord{i}.wav")
+        run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", p, "synth", "2.5",
+             "pluck", a, "pluck", b, "pluck", c, "remix", "1,2v0.6", "2,3v0.6", "gain", "-n", "-3"])
+        parts.append(p)
+    chords_wav = os.path.join(work, "chords.wav")
+    run(["sox", *parts, chords_wav])
+    noise = os.path.join(work, "noise.wav")
+    run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", noise, "synth", "10", "pinknoise", "vol", "0.02"])
+    seed = os.path.join(work, "seed.wav")
+    run(["sox", "-m", chords_wav, noise, seed])
+    repeats = max(0, int(MINUTES * 6) - 1)
+    run(["sox", seed, take, "repeat", str(repeats)])
+    for p in parts + [chords_wav, noise, seed]:
+        os.remove(p)
+    return take
+
+
+def wav_data_md5(path):
+    with open(path, "rb") as f:
+        f.seek(12)
+        while True:
+            head = f.read(8)
+            if len(head) < 8:
+                return None
+            cid, size = head[:4], struct.unpack("<I", head[4:])[0]
+            if cid == b"data":
+                h = hashlib.md5()
+                left = size
+                while left > 0:
+                    block = f.read(min(left, 1 << 22))
+                    if not block:
+                        break
+                    h.update(block)
+                    left -= len(block)
+                return h.hexdigest()
+            f.seek(size + (size & 1), 1)
+
+
+def flac_pcm_md5(path):
+    p = subprocess.Popen(["flac", "-d", "-c", "-s", "--force-raw-format", "--endian=little",
+                          "--sign=signed", path], stdout=subprocess.PIPE)
+    h = hashlib.md5()
+    for block in iter(lambda: p.stdout.read(1 << 22), b""):
+        h.update(block)
+    p.wait()
+    return h.hexdigest() if p.returncode == 0 else None
+
+
+def timed(cmd):
+    t = time.monotonic()
+    out = subprocess.run(cmd, capture_output=True, text=True)
+    return time.monotonic() - t, out
+
+
+def main():
+    if len(sys.argv) < 3:
+        say(__doc__)
+        return
+    build, work = sys.argv[1], os.path.join(sys.argv[2], "encode")
+    os.makedirs(work, exist_ok=True)
+    for tool in ("sox", "flac", "oggenc"):
+        if not shutil.which(tool):
+            say(f"encode: {tool} is missing; skipped")
+            return
+    driver = os.path.join(os.path.abspath(build), "bench", "bench_encode")
+    take = make_take(work)
+    say(f"encode: take {os.path.getsize(take) / 1e6:.0f} MB, {MINUTES:g} min 44.1 kHz/16/2")
+    ours = {"flac": os.path.join(work, "ours.flac"), "ogg": os.path.join(work, "ours.ogg")}
+    refs = {"flac": os.path.join(work, "ref.flac"), "ogg": os.path.join(work, "ref.ogg")}
+    tools = {"flac": ["flac", "-5", "-f", "-s", "-o", refs["flac"], take],
+             "ogg": ["oggenc", "-Q", "-q", str(VORBIS_Q), "-o", refs["ogg"], take]}
+    times = {k: [] for k in ("ours-flac", "tool-flac", "ours-ogg", "tool-ogg")}
+    for _ in range(RUNS):
+        for fmt in ("flac", "ogg"):
+            for p in (ours[fmt], refs[fmt]):
+                if os.path.exists(p):
+                    os.remove(p)
+            out = subprocess.run([driver, take, ours[fmt], fmt], capture_output=True, text=True)
+            secs = [float(l.split()[1]) for l in out.stdout.splitlines() if l.startswith("encode_seconds")]
+            if not secs:
+                say(f"encode: Tavrin's {fmt} save failed: {out.stdout.strip()} {out.stderr.strip()}")
+                return
+            times[f"ours-{fmt}"].append(secs[0])
+            t, out = timed(tools[fmt])
+            if out.returncode != 0:
+                say(f"encode: {tools[fmt][0]} failed: {out.stderr.strip()}")
+                return
+            times[f"tool-{fmt}"].append(t)
+    med = {k: statistics.median(v) for k, v in times.items()}
+    size = {k: os.path.getsize(p) for k, p in (("ours-flac", ours["flac"]), ("tool-flac", refs["flac"]),
+                                                ("ours-ogg", ours["ogg"]), ("tool-ogg", refs["ogg"]))}
+    lossless = flac_pcm_md5(ours["flac"]) == wav_data_md5(take)
+    say(f"encode: FLAC   Tavrin {med['ours-flac']:.2f} s  flac -5 {med['tool-flac']:.2f} s  "
+        f"ratio {med['ours-flac'] / med['tool-flac']:.2f} (target <= 1)  "
+        f"runs {', '.join(f'{x:.2f}' for x in times['ours-flac'])} / {', '.join(f'{x:.2f}' for x in times['tool-flac'])}")
+    say(f"encode: FLAC   size Tavrin {size['ours-flac'] / 1e6:.1f} MB  flac -5 {size['tool-flac'] / 1e6:.1f} MB  "
+        f"ratio {size['ours-flac'] / size['tool-flac']:.4f} (target <= 1.02)  lossless {'yes' if lossless else 'NO'}")
+    say(f"encode: Vorbis Tavrin {med['ours-ogg']:.2f} s  oggenc -q {VORBIS_Q} {med['tool-ogg']:.2f} s  "
+        f"ratio {med['ours-ogg'] / med['tool-ogg']:.2f} (target <= 1)  "
+        f"runs {', '.join(f'{x:.2f}' for x in times['ours-ogg'])} / {', '.join(f'{x:.2f}' for x in times['tool-ogg'])}")
+    say(f"encode: Vorbis size Tavrin {size['ours-ogg'] / 1e6:.1f} MB  oggenc {size['tool-ogg'] / 1e6:.1f} MB  "
+        f"({size['ours-ogg'] * 8 / (MINUTES * 60) / 1000:.0f} kb/s)")
+
+
+if __name__ == "__main__":
+    main()
