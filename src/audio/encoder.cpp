@@ -1,105 +1,21 @@
 #include "encoder.h"
 
+#include "atomicfile.h"
 #include "fileio.h"
 #include "tmediaplayer.h"
 #include "wavfile.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
+#include <QSysInfo>
 
 #include <sndfile.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
-
-std::atomic<unsigned> g_pendingCounter{0};
-
-QString writeReason(int err, int fd = -1)
-{
-    struct statvfs st {};
-    if (err == ENOSPC || err == EDQUOT ||
-        (fd >= 0 && ::fstatvfs(fd, &st) == 0 && qint64(st.f_bavail) * qint64(st.f_frsize) < (1 << 20)))
-        return QStringLiteral("ディスクの空き容量が足りません。");
-    switch (err) {
-    case EROFS: return QStringLiteral("読み取り専用のファイルシステムです。");
-    case EACCES:
-    case EPERM: return QStringLiteral("書き込む権限がありません。");
-    case EIO:
-    case 0: return QStringLiteral("ディスクの入出力エラーです。");
-    default: break;
-    }
-    return QStringLiteral("ファイルに書き込めません（%1）。").arg(QString::fromLocal8Bit(std::strerror(err)));
-}
-
-// The new file under a temporary name beside the target until it is whole.
-class PendingFile {
-public:
-    explicit PendingFile(const QString &path) : m_path(QFileInfo(path).absoluteFilePath()) {}
-    ~PendingFile() { abort(); }
-
-    quint32 open()
-    {
-        const QFileInfo target(m_path);
-        for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
-            m_tmp = QFile::encodeName(QDir(target.absolutePath())
-                                          .filePath(QStringLiteral(".%1.%2-%3.tmp")
-                                                        .arg(target.fileName())
-                                                        .arg(::getpid())
-                                                        .arg(g_pendingCounter.fetch_add(1))));
-            m_fd = ::open(m_tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-            if (m_fd < 0 && errno != EEXIST)
-                return MCIERR_FILE_NOT_SAVED;
-        }
-        return m_fd < 0 ? quint32(MCIERR_FILE_NOT_SAVED) : 0;
-    }
-    int fd() const { return m_fd; }
-    quint32 commit()
-    {
-        bool ok = ::fsync(m_fd) == 0;
-        ok = ::close(m_fd) == 0 && ok;
-        m_fd = -1;
-        if (ok)
-            ok = ::rename(m_tmp.constData(), QFile::encodeName(m_path).constData()) == 0;
-        if (!ok) {
-            m_reason = writeReason(errno);
-            ::unlink(m_tmp.constData());
-            m_tmp.clear();
-            return MCIERR_FILE_WRITE;
-        }
-        m_tmp.clear();
-        const int dfd = ::open(QFile::encodeName(QFileInfo(m_path).absolutePath()).constData(),
-                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dfd >= 0) {
-            ::fsync(dfd);
-            ::close(dfd);
-        }
-        return 0;
-    }
-    void abort()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-        if (!m_tmp.isEmpty())
-            ::unlink(m_tmp.constData());
-        m_tmp.clear();
-    }
-    QString reason() const { return m_reason; }
-
-private:
-    QString m_path;
-    QByteArray m_tmp;
-    int m_fd = -1;
-    QString m_reason;
-};
 
 // libsndfile writes through these, so every failed write is seen here with its errno (the
 // library itself may only notice at sf_close, or not at all for the last frame).
@@ -168,12 +84,19 @@ void writeBehind(int fd, qint64 &synced, qint64 upTo)
     }
 }
 
-SaveResult writeWav(int fd, const SaveSource &src, const std::atomic<bool> *cancel,
+SaveResult writeFailed(AtomicFile &file, int err)
+{
+    const quint32 code = file.failWrite(err ? err : EIO);
+    return failed(code, file.reason());
+}
+
+SaveResult writeWav(AtomicFile &file, const SaveSource &src, const std::atomic<bool> *cancel,
                     std::atomic<qint64> *done)
 {
+    const int fd = file.fd();
     const QByteArray header = WavHeaderWriter(src.format).header(src.bytes);
     if (!writeAllAt(fd, header.constData(), header.size(), 0))
-        return failed(MCIERR_FILE_WRITE, writeReason(errno, fd));
+        return writeFailed(file, errno);
     constexpr qint64 kPiece = 4LL << 20;
     for (qint64 at = 0; at < src.bytes; at += kPiece) {
         if (isCancelled(cancel))
@@ -181,7 +104,7 @@ SaveResult writeWav(int fd, const SaveSource &src, const std::atomic<bool> *canc
         const qint64 n = std::min(kPiece, src.bytes - at);
         errno = 0;
         if (!copyRange(src.fd, src.offset + at, fd, header.size() + at, n))
-            return failed(MCIERR_FILE_WRITE, writeReason(errno, fd));
+            return writeFailed(file, errno);
         ::sync_file_range(fd, header.size() + at, n, SYNC_FILE_RANGE_WRITE);
         if (done)
             *done = at + n;
@@ -189,14 +112,15 @@ SaveResult writeWav(int fd, const SaveSource &src, const std::atomic<bool> *canc
     if (src.bytes & 1) {
         const char pad = 0;
         if (!writeAllAt(fd, &pad, 1, header.size() + src.bytes))
-            return failed(MCIERR_FILE_WRITE, writeReason(errno, fd));
+            return writeFailed(file, errno);
     }
     return {};
 }
 
-SaveResult writeEncoded(int fd, SaveFormat format, const SaveSource &src,
+SaveResult writeEncoded(AtomicFile &file, SaveFormat format, const SaveSource &src,
                         const std::atomic<bool> *cancel, std::atomic<qint64> *done)
 {
+    const int fd = file.fd();
     const AudioFormat &af = src.format;
     SF_INFO info{};
     info.samplerate = af.rate;
@@ -232,7 +156,9 @@ SaveResult writeEncoded(int fd, SaveFormat format, const SaveSource &src,
             return cancelledResult();
         }
         const qint64 want = std::min<qint64>(qint64(raw.size()), total - at);
-        if (readAt(src.fd, raw.data(), want, src.offset + at) != want) {
+        const bool direct = af.bits == 16 && QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+        void *into = direct ? static_cast<void *>(samples.data()) : raw.data();
+        if (readAt(src.fd, into, want, src.offset + at) != want) {
             result = failed(MCIERR_FILE_READ, QStringLiteral("録音を読み出せません。"));
             break;
         }
@@ -241,13 +167,13 @@ SaveResult writeEncoded(int fd, SaveFormat format, const SaveSource &src,
             // WAV's 8-bit samples are unsigned; libsndfile keeps the top byte of a short.
             for (qint64 i = 0; i < n; ++i)
                 samples[size_t(i)] = short((int(raw[size_t(i)]) - 128) * 256);
-        } else {
+        } else if (!direct) {
             for (qint64 i = 0; i < n; ++i)
                 samples[size_t(i)] = short(raw[size_t(2 * i)] | (raw[size_t(2 * i + 1)] << 8));
         }
         const sf_count_t frames = want / bpf;
         if (sf_writef_short(sf, samples.data(), frames) != frames || sink.error)
-            result = failed(MCIERR_FILE_WRITE, writeReason(sink.error, fd));
+            result = writeFailed(file, sink.error);
         at += want;
         if (done)
             *done = at;
@@ -255,7 +181,7 @@ SaveResult writeEncoded(int fd, SaveFormat format, const SaveSource &src,
     }
     const int closeError = sf_close(sf);
     if (!result.code && (sink.error || closeError))
-        result = failed(MCIERR_FILE_WRITE, writeReason(sink.error, fd));
+        result = writeFailed(file, sink.error);
     return result;
 }
 
@@ -282,13 +208,15 @@ SaveResult encodeTake(const QString &path, SaveFormat format, const SaveSource &
 {
     if (source.bytes > 0 && source.fd < 0)
         return failed(MCIERR_FILE_READ, QStringLiteral("録音を読み出せません。"));
-    PendingFile file(path);
+    // A read-only file, a symbolic link and an existing file's mode follow the rules of every
+    // save the user asks for.
+    AtomicFile file(path);
     if (const quint32 rc = file.open())
         return failed(rc, file.reason());
-    SaveResult r = format == SaveFormat::Wav ? writeWav(file.fd(), source, cancel, done)
-                                             : writeEncoded(file.fd(), format, source, cancel, done);
+    SaveResult r = format == SaveFormat::Wav ? writeWav(file, source, cancel, done)
+                                             : writeEncoded(file, format, source, cancel, done);
     if (r.code || r.cancelled)
-        return r;  // the pending file goes with `file`
+        return r;  // the temporary file goes with `file`
     if (isCancelled(cancel))
         return cancelledResult();
     if (const quint32 rc = file.commit())

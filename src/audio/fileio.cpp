@@ -3,20 +3,13 @@
 #include "tmediaplayer.h"
 #include "wavfile.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-
-namespace {
-std::atomic<unsigned> g_tempCounter{0};
-}
 
 bool writeAllAt(int fd, const void *data, qint64 len, qint64 off, qint64 *written)
 {
@@ -86,51 +79,94 @@ bool copyRange(int in, qint64 inOff, int out, qint64 outOff, qint64 len)
     return true;
 }
 
+// Like copyRange, but only the parts of the source that hold data: a hole (a sparse spool) is
+// skipped and stays a hole in the copy, for the caller to size the file over.
+static bool copyAllocated(int in, qint64 inOff, int out, qint64 outOff, qint64 len)
+{
+    const qint64 end = inOff + len;
+    struct stat st {};
+    if (::fstat(in, &st) != 0)
+        return false;
+    if (st.st_size < end) {
+        errno = EIO;  // the source is shorter than it should be
+        return false;
+    }
+    qint64 pos = inOff;
+    while (pos < end) {
+        const off_t data = ::lseek(in, pos, SEEK_DATA);
+        if (data < 0 && errno == ENXIO)
+            return true;  // only a hole up to the end of the file
+        if (data < 0)  // the file system cannot tell: copy it all
+            return copyRange(in, pos, out, outOff + (pos - inOff), end - pos);
+        if (data >= end)
+            return true;
+        off_t hole = ::lseek(in, data, SEEK_HOLE);
+        if (hole < 0 || hole > end)
+            hole = end;
+        if (!copyRange(in, data, out, outOff + (data - inOff), hole - data))
+            return false;
+        pos = hole;
+    }
+    return true;
+}
+
+namespace {
+thread_local AtomicFile::Mode t_saveMode = AtomicFile::Mode::Replace;
+thread_local WavSaveOutcome t_lastSave;
+}  // namespace
+
+static_assert(MCIERR_FILE_NOT_SAVED == 286 && MCIERR_FILE_WRITE == 349, "AtomicFile's codes");
+
+quint32 writeWavFile(const QString &path, const AudioFormat &format, int dataFd, qint64 dataOffset,
+                     qint64 dataBytes, AtomicFile::Mode mode, QString *reason, QString *savedAs)
+{
+    AtomicFile file(path, mode);
+    quint32 rc = file.open();
+    if (rc == 0) {
+        const int fd = file.fd();
+        const QByteArray header = WavHeaderWriter(format).header(dataBytes);
+        errno = 0;
+        bool ok = writeAllAt(fd, header.constData(), header.size(), 0);
+        // In pieces, each handed to write-back at once, so the final fsync finds little left to
+        // do: the copy and the disk's work overlap instead of following each other.
+        constexpr qint64 kPiece = 64LL << 20;
+        for (qint64 done = 0; ok && done < dataBytes; done += kPiece) {
+            const qint64 n = std::min(kPiece, dataBytes - done);
+            ok = copyAllocated(dataFd, dataOffset + done, fd, header.size() + done, n);
+            if (ok)
+                ::sync_file_range(fd, header.size() + done, n, SYNC_FILE_RANGE_WRITE);
+        }
+        // The holes left by the copy, and the pad byte of an odd size, read as zeros.
+        ok = ok && ::ftruncate(fd, header.size() + dataBytes + (dataBytes & 1)) == 0;
+        if (!ok)
+            file.failWrite(errno ? errno : EIO);
+        rc = file.commit();
+    }
+    t_lastSave = WavSaveOutcome{rc == 0 ? file.finalPath() : QString(), rc == 0 ? QString() : file.reason()};
+    if (reason)
+        *reason = t_lastSave.reason;
+    if (savedAs)
+        *savedAs = t_lastSave.savedAs;
+    return rc;
+}
+
 quint32 writeWavFile(const QString &path, const AudioFormat &format, int dataFd, qint64 dataOffset,
                      qint64 dataBytes)
 {
-    const QFileInfo target(path);
-    const QString dir = target.absolutePath();
-    int fd = -1;
-    QByteArray tmpName;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tmpName = QFile::encodeName(QDir(dir).filePath(
-            QStringLiteral(".%1.%2-%3.tmp").arg(target.fileName()).arg(::getpid()).arg(g_tempCounter.fetch_add(1))));
-        fd = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return MCIERR_FILE_NOT_SAVED;
-    }
-    if (fd < 0)
-        return MCIERR_FILE_NOT_SAVED;
+    return writeWavFile(path, format, dataFd, dataOffset, dataBytes, t_saveMode);
+}
 
-    const QByteArray header = WavHeaderWriter(format).header(dataBytes);
-    bool ok = writeAllAt(fd, header.constData(), header.size(), 0);
-    // In pieces, each handed to write-back at once, so the final fsync finds little left to
-    // do: the copy and the disk's work overlap instead of following each other.
-    constexpr qint64 kPiece = 64LL << 20;
-    for (qint64 done = 0; ok && done < dataBytes; done += kPiece) {
-        const qint64 n = std::min(kPiece, dataBytes - done);
-        ok = copyRange(dataFd, dataOffset + done, fd, header.size() + done, n);
-        if (ok)
-            ::sync_file_range(fd, header.size() + done, n, SYNC_FILE_RANGE_WRITE);
-    }
-    if (ok && (dataBytes & 1)) {
-        const char pad = 0;
-        ok = writeAllAt(fd, &pad, 1, header.size() + dataBytes);
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    const QByteArray finalName = QFile::encodeName(target.absoluteFilePath());
-    if (ok)
-        ok = ::rename(tmpName.constData(), finalName.constData()) == 0;
-    if (!ok) {
-        ::unlink(tmpName.constData());
-        return MCIERR_FILE_WRITE;
-    }
-    const int dfd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return 0;
+WavSaveOutcome lastWavSave()
+{
+    return t_lastSave;
+}
+
+ScopedWavSaveMode::ScopedWavSaveMode(AtomicFile::Mode mode) : m_previous(t_saveMode)
+{
+    t_saveMode = mode;
+}
+
+ScopedWavSaveMode::~ScopedWavSaveMode()
+{
+    t_saveMode = m_previous;
 }

@@ -2,6 +2,7 @@
 // retry, a kernel-side copy, and the whole-or-nothing writing of a WAV file.
 #pragma once
 
+#include "atomicfile.h"
 #include "audiobackend.h"
 
 #include <QString>
@@ -12,7 +13,32 @@ qint64 readAt(int fd, void *data, qint64 len, qint64 off);
 bool copyRange(int in, qint64 inOff, int out, qint64 outOff, qint64 len);
 
 // Writes a complete PCM WAV file at path from dataBytes sample bytes found at dataOffset in
-// dataFd: a temporary file beside the target, synced, then renamed over it, so whatever was at
-// path stays untouched unless the new file is whole. Returns 0 or a device error code.
+// dataFd, whole or not at all (AtomicFile). Returns 0 or a device error code; *reason then
+// says why, and *savedAs is where the file went (NoReplace may add a suffix).
+quint32 writeWavFile(const QString &path, const AudioFormat &format, int dataFd, qint64 dataOffset,
+                     qint64 dataBytes, AtomicFile::Mode mode, QString *reason = nullptr,
+                     QString *savedAs = nullptr);
+// The same, in the mode a ScopedWavSaveMode on this thread asks for (Replace without one).
 quint32 writeWavFile(const QString &path, const AudioFormat &format, int dataFd, qint64 dataOffset,
                      qint64 dataBytes);
+
+// The device reports only a code; the window learns where the last save on this thread went
+// and why it failed from here.
+struct WavSaveOutcome {
+    QString savedAs;
+    QString reason;  // empty after a success
+};
+WavSaveOutcome lastWavSave();
+
+// While it lives, saves on this thread that do not say otherwise use mode: the auto-save asks
+// the device for a save that never replaces a file.
+class ScopedWavSaveMode {
+public:
+    explicit ScopedWavSaveMode(AtomicFile::Mode mode);
+    ~ScopedWavSaveMode();
+    ScopedWavSaveMode(const ScopedWavSaveMode &) = delete;
+    ScopedWavSaveMode &operator=(const ScopedWavSaveMode &) = delete;
+
+private:
+    AtomicFile::Mode m_previous;
+};

@@ -13,22 +13,23 @@
 #include <unistd.h>
 
 namespace {
-QString freeName(const QString &dir, const QDateTime &when) {
-    const QString stamp = when.toString(QStringLiteral("MMddHHmmss"));
-    QString name = stamp + QStringLiteral(".wav");
-    for (int n = 2; QFileInfo::exists(QDir(dir).filePath(name)); ++n)
-        name = QStringLiteral("%1-%2.wav").arg(stamp).arg(n);
-    return QDir(dir).filePath(name);
+// A spool of this process is never an orphan, even in the moment between its creation and its
+// lock.
+bool ours(const QString &name) {
+    return name.startsWith(QStringLiteral("spool-%1-").arg(::getpid()));
 }
 }  // namespace
 
 QList<RecoveredTake> recoverOrphanedSpools(const QString &spoolDir, const QString &targetDir) {
     QList<RecoveredTake> out;
     const QFileInfoList spools =
-        QDir(spoolDir).entryInfoList({QStringLiteral("spool-*.wav")}, QDir::Files, QDir::Time | QDir::Reversed);
+        QDir(spoolDir).entryInfoList({QStringLiteral("spool-*.wav")}, QDir::Files,
+                                     QDir::Time | QDir::Reversed);
     for (const QFileInfo &spool : spools) {
+        if (ours(spool.fileName()))
+            continue;
         const QByteArray path = QFile::encodeName(spool.absoluteFilePath());
-        const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
+        const int fd = openRegularFile(spool.absoluteFilePath(), O_RDWR);
         if (fd < 0)
             continue;
         // A running copy holds its spool locked.
@@ -36,10 +37,15 @@ QList<RecoveredTake> recoverOrphanedSpools(const QString &spoolDir, const QStrin
             ::close(fd);
             continue;
         }
-        struct stat st {};
+        struct stat st {}, named {};
+        // Another copy may have saved and removed it between the listing and the lock.
+        if (::fstat(fd, &st) != 0 || st.st_nlink == 0 || ::lstat(path.constData(), &named) != 0 ||
+            named.st_ino != st.st_ino || named.st_dev != st.st_dev) {
+            ::close(fd);
+            continue;
+        }
         WavInfo info;
-        const bool readable = ::fstat(fd, &st) == 0 && parseWavHeader(fd, st.st_size, &info) == 0;
-        if (!readable) {
+        if (parseWavHeader(fd, st.st_size, &info) != 0) {
             // Not a spool this program can read back: leave it for a person to look at.
             ::close(fd);
             continue;
@@ -56,10 +62,15 @@ QList<RecoveredTake> recoverOrphanedSpools(const QString &spoolDir, const QStrin
         RecoveredTake take;
         take.spool = spool.absoluteFilePath();
         take.frames = bytes / bpf;
-        QDir().mkpath(targetDir);
-        const QString target = freeName(targetDir, spool.lastModified());
-        if (writeWavFile(target, info.format, fd, info.dataOffset, bytes) == 0) {
-            take.savedAs = target;
+        makePrivatePath(targetDir);
+        const QString stamp = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec).toString(QStringLiteral("MMddHHmmss"));
+        QString savedAs;
+        // A taken name gets "-2", "-3"..., and two copies recovering at once cannot both take
+        // the same one.
+        if (writeWavFile(QDir(targetDir).filePath(stamp + QStringLiteral(".wav")), info.format, fd,
+                         info.dataOffset, bytes, AtomicFile::Mode::NoReplace, nullptr, &savedAs) == 0) {
+            take.savedAs = savedAs;
+            // Removed while still locked, so no other copy can pick it up again.
             ::unlink(path.constData());
         }
         ::close(fd);

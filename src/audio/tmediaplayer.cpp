@@ -736,7 +736,7 @@ SaveSource TMediaPlayer::saveSource()
         source.fd = ::fcntl(d->spoolFd, F_DUPFD_CLOEXEC, 0);
         source.bytes = bytes;
     }
-    d->errorCode = bytes > 0 && source.fd < 0 ? quint32(MCIERR_FILE_READ) : 0u;
+    d->errorCode = source.bytes > 0 && source.fd < 0 ? quint32(MCIERR_OUT_OF_MEMORY) : 0u;
     return source;
 }
 

@@ -1,5 +1,6 @@
 #include "wavfile.h"
 
+#include "atomicfile.h"
 #include "tmediaplayer.h"
 
 #include <QFile>
@@ -142,18 +143,19 @@ quint32 parseWavHeader(int fd, qint64 size, WavInfo *info)
 
 quint32 readWavHeader(const QString &path, WavInfo *info)
 {
-    const QByteArray native = QFile::encodeName(path);
     if (path.isEmpty())
         return MCIERR_FILE_NOT_FOUND;
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return (errno == ENOENT || errno == ENOTDIR) ? MCIERR_FILE_NOT_FOUND : MCIERR_FILE_READ;
+    // Never through a link, never waiting on a FIFO: those are no WAV file of the user's.
+    const int fd = openRegularFile(path);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return MCIERR_FILE_NOT_FOUND;
+        return (errno == ELOOP || errno == EINVAL || errno == ENXIO) ? MCIERR_INVALID_FILE : MCIERR_FILE_READ;
+    }
     struct stat st {};
     quint32 rc;
     if (::fstat(fd, &st) != 0)
         rc = MCIERR_FILE_READ;
-    else if (!S_ISREG(st.st_mode))
-        rc = MCIERR_INVALID_FILE;
     else
         rc = parseWavHeader(fd, st.st_size, info);
     ::close(fd);

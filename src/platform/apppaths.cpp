@@ -5,6 +5,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "atomicfile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 static QString withExtension(const QString &path, const QString &ext) {
     const QFileInfo info(path);
     const QString base = info.completeSuffix().isEmpty()
@@ -55,6 +60,20 @@ bool AppPaths::canCreateFilesIn(const QString &dir) {
     return true;
 }
 
+// Owned by this user and writable by no one else: another local user cannot plant, replace
+// or read what goes there. For a file, root's own counts too (an unpacked copy's help).
+static bool isPrivateTo(const QString &path, bool rootWillDo) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    const bool owner = st.st_uid == ::geteuid() || (rootWillDo && st.st_uid == 0);
+    return owner && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool AppPaths::folderIsUsersOwn(const QString &dir) {
+    return isPrivateTo(dir, false);
+}
+
 AppPaths AppPaths::forExecutable(const QString &exePath, const UserDirs &dirs) {
     AppPaths beside(exePath, dirs.state);
     const QString helpName = QFileInfo(beside.m_helpFile).fileName();
@@ -64,8 +83,12 @@ AppPaths AppPaths::forExecutable(const QString &exePath, const UserDirs &dirs) {
     // A copy whose help file went to share/tavrin was installed: even root must not litter
     // /usr/bin with work files, so it never writes beside itself.
     const bool installed = !QFileInfo::exists(beside.m_helpFile) && QFileInfo::exists(installedHelp);
-    if (!installed && canCreateFilesIn(beside.exeDir()))
+    // A folder others can write (/tmp, a group's share) is no place for the user's recordings
+    // and settings, nor for files the program trusts.
+    if (!installed && folderIsUsersOwn(beside.exeDir()) && canCreateFilesIn(beside.exeDir())) {
+        makePrivatePath(dirs.state);
         return beside;
+    }
 
     AppPaths perUser = beside;
     perUser.m_dataDir = dirs.data;
@@ -73,10 +96,13 @@ AppPaths AppPaths::forExecutable(const QString &exePath, const UserDirs &dirs) {
         dirs.config + QLatin1Char('/') + QFileInfo(beside.m_settingsFile).fileName();
     if (installed)
         perUser.m_helpFile = installedHelp;
+    else if (!folderIsUsersOwn(beside.exeDir()) && !isPrivateTo(beside.m_helpFile, true))
+        perUser.m_helpFile.clear();  // anyone could have put it there
     // Failures surface later, where the work file or the settings are written, with the
     // program's own messages.
-    QDir().mkpath(perUser.m_dataDir);
-    QDir().mkpath(dirs.config);
+    makePrivatePath(perUser.m_dataDir);
+    makePrivatePath(dirs.config);
+    makePrivatePath(dirs.state);
     return perUser;
 }
 

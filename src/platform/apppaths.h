@@ -1,8 +1,9 @@
-// Where the program finds and keeps its files. A copy in a folder the user owns keeps the
-// settings file, the work file, the help file and auto-saved recordings beside the executable,
-// named after it. An installed copy (help file under ../share/tavrin) or one in a folder the
-// user cannot write keeps what it writes in the per-user XDG folders instead. Recordings are
-// spooled in the per-user state folder either way.
+// Where the program finds and keeps its files. A copy in a folder the user owns, and no one
+// else may write, keeps the settings file, the work file, the help file and auto-saved
+// recordings beside the executable, named after it. An installed copy (help file under
+// ../share/tavrin), one in a folder the user cannot write, and one in a folder others can write
+// (/tmp, a group's share) keep what they write in the per-user XDG folders instead. Recordings
+// are spooled in the per-user state folder either way. Folders the program creates are 0700.
 #pragma once
 
 #include <QString>
@@ -27,6 +28,8 @@ public:
     // True when a file can be created in dir: the real test, which also holds for root,
     // read-only mounts and immutable folders where permission bits say nothing.
     static bool canCreateFilesIn(const QString &dir);
+    // True when dir belongs to this user and neither its group nor others may write in it.
+    static bool folderIsUsersOwn(const QString &dir);
 
     const QString &exePath() const { return m_exePath; }
     // The executable's folder without a trailing separator.

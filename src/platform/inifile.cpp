@@ -1,18 +1,13 @@
 #include "inifile.h"
 
+#include "atomicfile.h"
 #include "strconv.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
+#include <cerrno>
 #include <unistd.h>
-#elif defined(Q_OS_WIN)
-#include <io.h>
-#endif
 
 EIniFileError::EIniFileError(const QString &message)
     : std::runtime_error(message.toStdString()), m_message(message) {}
@@ -47,7 +42,8 @@ ParsedLine parseLine(const QString &line) {
     const QString t = trimBlanks(line);
     if (t.isEmpty())
         return p;
-    if (t.startsWith(QLatin1Char(';')) || t.startsWith(QLatin1Char('#'))) {
+    // Only ";": the profile functions read "#key=value" as a key like any other.
+    if (t.startsWith(QLatin1Char(';'))) {
         p.kind = LineKind::Comment;
         return p;
     }
@@ -135,65 +131,72 @@ QString capToBytes(const QString &value, int maxBytes) {
 
 // What a read finds: the document, or nothing when the file does not exist. A file that
 // exists but cannot be read is an error for a writer, which must not replace what it
-// could not see.
+// could not see; so is one too large to be read whole.
 enum class LoadResult { Loaded, Missing, Unreadable };
 
-LoadResult loadDocument(const QString &fileName, IniDocument *doc) {
-    QFile f(fileName);
-    if (!f.exists())
-        return LoadResult::Missing;
-    if (!f.open(QIODevice::ReadOnly))
-        return LoadResult::Unreadable;
-    const QByteArray bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError)
-        return LoadResult::Unreadable;
+// Nothing the program writes comes near this; a larger file is not read past it, so a huge
+// or endless file cannot stall the start.
+constexpr qint64 kIniMaxBytes = 1 << 20;
+
+LoadResult loadDocument(const QString &fileName, IniDocument *doc, bool forWrite) {
+    QByteArray bytes;
+    // Never through a link, never a FIFO or a device: only a regular file is settings.
+    if (!readRegularFile(fileName, kIniMaxBytes + 1, &bytes))
+        return errno == ENOENT ? LoadResult::Missing : LoadResult::Unreadable;
+    if (bytes.size() > kIniMaxBytes) {
+        if (forWrite)
+            return LoadResult::Unreadable;
+        // A cut line, or a cut character, must not change how the rest reads.
+        bytes.truncate(bytes.lastIndexOf('\n', kIniMaxBytes - 1) + 1);
+    }
     *doc = IniDocument::parse(bytes);
     return LoadResult::Loaded;
-}
-
-bool syncFile(int fd) {
-#ifdef Q_OS_UNIX
-    return ::fsync(fd) == 0;
-#elif defined(Q_OS_WIN)
-    return ::_commit(fd) == 0;
-#else
-    Q_UNUSED(fd);
-    return true;
-#endif
-}
-
-void syncDirectory(const QString &dir) {
-#ifdef Q_OS_UNIX
-    // The rename is durable only once the directory entry is; a failure here loses nothing
-    // that was there before, so it is not reported.
-    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#else
-    Q_UNUSED(dir);
-#endif
 }
 
 [[noreturn]] void throwWriteError(const QString &fileName) {
     throw EIniFileError(QStringLiteral("%1 に書き込めません").arg(QDir::toNativeSeparators(fileName)));
 }
 
-// Replaces the file in one step: the new text goes to a temporary file beside it, reaches the
-// disk, and only then takes the file's name. A crash or a full disk leaves the old file.
+// Replaces the file in one step (AtomicFile): a crash or a full disk leaves the old file. A
+// link planted in the file's place is replaced, never written through.
 void saveDocument(const QString &fileName, const IniDocument &doc) {
     const QByteArray bytes = doc.serialize();
-    QSaveFile f(fileName);
-    if (!f.open(QIODevice::WriteOnly))
+    AtomicFile file(fileName, AtomicFile::Mode::Replace, AtomicFile::Links::Replace);
+    if (file.open() != 0)
         throwWriteError(fileName);
-    if (f.write(bytes) != bytes.size() || !f.flush() || !syncFile(f.handle())) {
-        f.cancelWriting();  // the temporary file goes with the object
-        throwWriteError(fileName);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(file.fd(), bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            file.failWrite(n < 0 ? errno : ENOSPC);
+            break;
+        }
+        done += n;
     }
-    if (!f.commit())
+    if (file.commit() != 0)
         throwWriteError(fileName);
-    syncDirectory(QFileInfo(fileName).absolutePath());
+}
+
+QString readValue(const IniDocument &doc, const QString &section, const QString &key, const QString &def) {
+    const std::optional<QString> v = doc.value(section, key);
+    return v ? capToBytes(*v, kIniValueMaxBytes) : def;
+}
+
+IniDocument writeProfile(const QString &section, const QString &key, const std::optional<QString> &value,
+                         const QString &fileName) {
+    IniDocument doc;
+    if (loadDocument(fileName, &doc, true) == LoadResult::Unreadable)
+        throwWriteError(fileName);
+    if (!value) {
+        if (!doc.removeKey(section, key))
+            return doc;
+    } else {
+        doc.setValue(section, key, *value);
+    }
+    saveDocument(fileName, doc);
+    return doc;
 }
 
 } // namespace
@@ -207,7 +210,8 @@ IniDocument IniDocument::parse(const QByteArray &bytes) {
         doc.m_bom = true;
         body.remove(0, 3);
     }
-    const QString text = isValidUtf8(body) ? QString::fromUtf8(body) : fromSjis(body);
+    doc.m_sjis = !isValidUtf8(body);
+    const QString text = doc.m_sjis ? fromSjis(body) : QString::fromUtf8(body);
     if (text.isEmpty())
         return doc;
     doc.m_lines = text.split(QLatin1Char('\n'));
@@ -234,6 +238,24 @@ QByteArray IniDocument::serialize() const {
     if (m_bom)
         out.append("\xEF\xBB\xBF");
     const QByteArray eol = m_eol.toLatin1();
+    // A Shift-JIS file stays Shift-JIS for the programs that read it so, as long as it reads
+    // back the same: not when it holds a character the code page lacks (written into it, or a
+    // damaged byte), which "?" would replace, nor when its bytes would read as UTF-8.
+    if (m_sjis) {
+        QByteArray body;
+        bool same = true;
+        bool ascii = true;
+        for (qsizetype i = 0; same && i < m_lines.size(); ++i) {
+            const QByteArray bytes = toSjis(m_lines.at(i));
+            same = fromSjis(bytes) == m_lines.at(i);
+            for (const char c : bytes)
+                ascii = ascii && uchar(c) < 0x80;
+            body.append(bytes);
+            body.append(eol);
+        }
+        if (same && (ascii || !isValidUtf8(body)))
+            return out + body;
+    }
     for (const QString &line : m_lines) {
         out.append(line.toUtf8());
         out.append(eol);
@@ -248,7 +270,11 @@ std::optional<QString> IniDocument::value(const QString &section, const QString 
     const qsizetype k = findKey(m_lines, r, key);
     if (k < 0)
         return std::nullopt;
-    return parseLine(m_lines.at(k)).value;
+    QString v = parseLine(m_lines.at(k)).value;
+    // As the profile functions read it: a pair of enclosing double quotes is not the value's.
+    if (v.size() >= 2 && v.startsWith(QLatin1Char('"')) && v.endsWith(QLatin1Char('"')))
+        v = v.mid(1, v.size() - 2);
+    return v;
 }
 
 void IniDocument::setValue(const QString &section, const QString &key, const QString &value) {
@@ -297,29 +323,26 @@ bool IniDocument::removeKey(const QString &section, const QString &key) {
 QString getPrivateProfileString(const QString &section, const QString &key, const QString &def,
                                 const QString &fileName) {
     IniDocument doc;
-    if (loadDocument(fileName, &doc) != LoadResult::Loaded)
+    if (loadDocument(fileName, &doc, false) != LoadResult::Loaded)
         return def;
-    const std::optional<QString> v = doc.value(section, key);
-    return v ? capToBytes(*v, kIniValueMaxBytes) : def;
+    return readValue(doc, section, key, def);
 }
 
 void writePrivateProfileString(const QString &section, const QString &key,
                                const std::optional<QString> &value, const QString &fileName) {
-    IniDocument doc;
-    const LoadResult loaded = loadDocument(fileName, &doc);
-    if (loaded == LoadResult::Unreadable)
-        throwWriteError(fileName);
-    if (!value) {
-        if (!doc.removeKey(section, key))
-            return;
-    } else {
-        doc.setValue(section, key, *value);
+    writeProfile(section, key, value, fileName);
+}
+
+const IniDocument &TIniFile::document() const {
+    if (!m_doc) {
+        m_doc.emplace();
+        loadDocument(m_fileName, &*m_doc, false);
     }
-    saveDocument(fileName, doc);
+    return *m_doc;
 }
 
 QString TIniFile::ReadString(const QString &section, const QString &key, const QString &def) const {
-    return getPrivateProfileString(section, key, def, m_fileName);
+    return readValue(document(), section, key, def);
 }
 
 qint32 TIniFile::ReadInteger(const QString &section, const QString &key, qint32 def) const {
@@ -334,7 +357,7 @@ bool TIniFile::ReadBool(const QString &section, const QString &key, bool def) co
 }
 
 void TIniFile::WriteString(const QString &section, const QString &key, const QString &value) {
-    writePrivateProfileString(section, key, value, m_fileName);
+    m_doc = writeProfile(section, key, value, m_fileName);
 }
 
 void TIniFile::WriteInteger(const QString &section, const QString &key, qint32 value) {
@@ -346,5 +369,5 @@ void TIniFile::WriteBool(const QString &section, const QString &key, bool value)
 }
 
 void TIniFile::DeleteKey(const QString &section, const QString &key) {
-    writePrivateProfileString(section, key, std::nullopt, m_fileName);
+    m_doc = writeProfile(section, key, std::nullopt, m_fileName);
 }

@@ -1,5 +1,6 @@
 // The settings file: a Windows INI file read and written with the semantics of the Windows
-// profile functions. Every call goes to the file; nothing is cached between calls.
+// profile functions. Only a regular file is read (never through a link, never a FIFO), and
+// only its first MiB.
 #pragma once
 
 #include <QByteArray>
@@ -25,10 +26,12 @@ class IniDocument {
 public:
     // Reads UTF-8 (with or without a byte-order mark); text that is not valid UTF-8 is CP932.
     static IniDocument parse(const QByteArray &bytes);
-    // Always UTF-8, with the line ends the file had (LF for a new file).
+    // In the encoding the file had (UTF-8 for a new file; a CP932 file becomes UTF-8 only when
+    // it must hold a character CP932 lacks), with the line ends it had (LF for a new file).
     QByteArray serialize() const;
 
-    // Section and key names match without regard to case; the value comes back trimmed.
+    // Section and key names match without regard to case; the value comes back trimmed, and
+    // without a pair of double quotes that enclose it.
     std::optional<QString> value(const QString &section, const QString &key) const;
     // Replaces the key's line, or adds the key at the end of its section, or adds the section
     // at the end of the file.
@@ -42,6 +45,7 @@ private:
     QStringList m_lines;
     QString m_eol = QStringLiteral("\n");
     bool m_bom = false;
+    bool m_sjis = false;
 };
 
 // The longest value a read returns, in bytes of the file's text.
@@ -55,7 +59,8 @@ QString getPrivateProfileString(const QString &section, const QString &key, cons
 void writePrivateProfileString(const QString &section, const QString &key,
                                const std::optional<QString> &value, const QString &fileName);
 
-// The settings-file object: holds nothing but the file's name.
+// The settings-file object. The file is parsed once, at the first read; a write reads the file
+// afresh, so what another copy wrote meanwhile is kept, and its result is what later reads see.
 class TIniFile {
 public:
     explicit TIniFile(QString fileName) : m_fileName(std::move(fileName)) {}
@@ -74,5 +79,8 @@ public:
     void DeleteKey(const QString &section, const QString &key);
 
 private:
+    const IniDocument &document() const;
+
     QString m_fileName;
+    mutable std::optional<IniDocument> m_doc;
 };

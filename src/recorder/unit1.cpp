@@ -3,6 +3,7 @@
 #include "about.h"
 #include "audiobackend.h"
 #include "encoder.h"
+#include "fileio.h"
 #include "routines.h"
 #include "spoolrecovery.h"
 #include "strconv.h"
@@ -20,6 +21,7 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <cerrno>
 #include <unistd.h>
 
 namespace {
@@ -50,7 +52,10 @@ TForm1::TForm1(Platform &platform, std::unique_ptr<AudioBackend> backend, AppPat
     Guarded([this] { FormCreate(); });
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    if (m_recovery)
+        m_recovery->wait();
+}
 
 void TForm1::FormCreate() {
     if (m_platform.waveOutDeviceCount() == 0)
@@ -111,10 +116,12 @@ bool TForm1::SaveRecording() {
     const QString target = SaveDialog1.fileName;
     MediaPlayer1->FileName = target;
     const SaveSource source = MediaPlayer1->saveSource();
-    if (MediaPlayer1->ErrorCode() != 0) {
+    if (const quint32 code = MediaPlayer1->ErrorCode(); code != 0) {
         if (source.fd >= 0)
             ::close(source.fd);
-        ReportSaveFailure(target);
+        QString reason;
+        mciGetErrorString(code, &reason);
+        ReportSaveFailure(target, code, reason);
         return false;
     }
     // On a thread of its own, so the window and a running recording go on meanwhile.
@@ -125,7 +132,7 @@ bool TForm1::SaveRecording() {
     if (result.cancelled)
         return false;
     if (result.code != 0) {
-        ReportSaveFailure(target, result.reason);
+        ReportSaveFailure(target, result.code, result.reason);
         return false;
     }
     SetInitialDir(QFileInfo(target).absolutePath() + QLatin1Char('/'));
@@ -133,13 +140,16 @@ bool TForm1::SaveRecording() {
     return true;
 }
 
-// The device only keeps a failed save's code; the user must hear of it, or a take that never
-// reached the disk would pass for saved.
-void TForm1::ReportSaveFailure(const QString &target, const QString &why) {
-    QString reason = why;
-    if (reason.isEmpty() && !mciGetErrorString(MediaPlayer1->ErrorCode(), &reason))
-        reason = QStringLiteral("原因不明のエラー");
-    ShowError(QStringLiteral("ファイル %1 を保存できません。\n%2").arg(target, reason));
+// The user must hear of a failed save, or a take that never reached the disk would pass for
+// saved. The code is taken at the save: any later call into the device resets it. The box
+// looks like the device-fault box: the reason is a whole sentence already.
+void TForm1::ReportSaveFailure(const QString &target, quint32 code, const QString &why) {
+    QString reason = why.isEmpty() ? lastWavSave().reason : why;
+    if (reason.isEmpty() && !mciGetErrorString(code, &reason))
+        reason = QStringLiteral("原因不明のエラーです。");
+    m_platform.messageBox(this, QStringLiteral("Tavrin"),
+                          QStringLiteral("ファイル %1 を保存できません。\n%2").arg(target, reason),
+                          MsgButtons::Ok, MsgIcon::Stop);
 }
 
 void TForm1::SetInitialDir(const QString &dir) {
@@ -155,9 +165,11 @@ void TForm1::DeviceFailure() {
 
 void TForm1::WriteWorkFileTemplate(qint32 rate, qint32 bits, qint32 channels) {
     const QString path = m_paths.workFile();
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw EInOutError(QStringLiteral("ファイル %1 を作成できません").arg(path));
+    // Whole or not at all, private, and in place of a link planted there, never through it.
+    AtomicFile file(path, AtomicFile::Mode::Replace, AtomicFile::Links::Replace);
+    const auto fail = [&] { throw EInOutError(QStringLiteral("ファイル %1 を作成できません").arg(path)); };
+    if (file.open() != 0)
+        fail();
 
     QByteArray bytes(44, '\0');
     char *p = bytes.data();
@@ -179,10 +191,10 @@ void TForm1::WriteWorkFileTemplate(qint32 rate, qint32 bits, qint32 channels) {
     memcpy(p + 36, "data", 4);
     qToLittleEndian<quint32>(0, p + 40);
 
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    file.close();
-    if (!written || file.error() != QFileDevice::NoError)
-        throw EInOutError(QStringLiteral("ファイル %1 を作成できません").arg(path));
+    if (::write(file.fd(), bytes.constData(), size_t(bytes.size())) != bytes.size())
+        file.failWrite(errno ? errno : ENOSPC);
+    if (file.commit() != 0)
+        fail();
 }
 
 void TForm1::SSMenuClick(QAction *sender) {
@@ -349,6 +361,8 @@ void TForm1::Label1DblClick() {
 }
 
 void TForm1::Timer1Timer() {
+    QString failedTarget;
+    quint32 failedSaveCode = 0;
     if (Playing && MediaPlayer1->Length() == MediaPlayer1->Position())
         SBStopClick();
 
@@ -362,25 +376,32 @@ void TForm1::Timer1Timer() {
         ui.SBPause->setEnabled(false);
         ui.SBStop->setEnabled(false);
         ui.SBPlay->setEnabled(true);
-        QString failedTarget;
         if (ui.MMTimerAutoSave->isChecked()) {
             MediaPlayer1->FileName = m_paths.dataDir() + QLatin1Char('/') +
                                      TimeStampedName(m_platform.now());
-            MediaPlayer1->Save();
-            if (MediaPlayer1->ErrorCode() == 0)
+            {
+                // A generated name never replaces a file: a taken one gets "-2", "-3"...
+                const ScopedWavSaveMode noReplace(AtomicFile::Mode::NoReplace);
+                MediaPlayer1->Save();
+            }
+            failedSaveCode = MediaPlayer1->ErrorCode();
+            if (failedSaveCode == 0) {
                 FileSaved = true;
-            else
+                if (!lastWavSave().savedAs.isEmpty())
+                    MediaPlayer1->FileName = lastWavSave().savedAs;
+            } else {
                 failedTarget = MediaPlayer1->FileName;
+            }
         }
         ui.Timer1->stop();
         UpdateSleepInhibit();
-        if (!failedTarget.isEmpty())
-            ReportSaveFailure(failedTarget);
     }
 
     const qint32 position = MediaPlayer1->Position();
     ui.Panel2->setCaption(FormatHms(position / 1000) + QLatin1Char('/') +
                           FormatHms(MediaPlayer1->Length() / 1000));
+    if (!failedTarget.isEmpty())
+        ReportSaveFailure(failedTarget, failedSaveCode);
 
     ReportDeviceFault();
 }
@@ -411,7 +432,30 @@ void TForm1::UpdateSleepInhibit() {
 // ---- Recovery and the abrupt end
 
 void TForm1::RecoverEarlierTakes() {
-    const QList<RecoveredTake> takes = recoverOrphanedSpools(m_paths.stateDir(), m_paths.dataDir());
+    if (m_recovery)
+        return;
+    auto takes = std::make_shared<QList<RecoveredTake>>();
+    m_recovery.reset(QThread::create([takes, state = m_paths.stateDir(), data = m_paths.dataDir()] {
+        *takes = recoverOrphanedSpools(state, data);
+    }));
+    connect(m_recovery.get(), &QThread::finished, this, [this, takes] { ReportRecoveredTakes(*takes); });
+    m_recovery->start(QThread::LowPriority);
+}
+
+bool TForm1::recovering() const {
+    return m_recovery && !m_recovery->isFinished();
+}
+
+// A few names, and how many more: a message box with thousands of lines helps no one.
+static QString someNames(const QStringList &names) {
+    constexpr int kShown = 5;
+    QString text = names.mid(0, kShown).join(QLatin1Char('\n'));
+    if (names.size() > kShown)
+        text += QStringLiteral("\nほか %1 件").arg(names.size() - kShown);
+    return text;
+}
+
+void TForm1::ReportRecoveredTakes(const QList<RecoveredTake> &takes) {
     if (takes.isEmpty())
         return;
     QStringList saved, kept;
@@ -424,12 +468,12 @@ void TForm1::RecoverEarlierTakes() {
     QString text;
     if (!saved.isEmpty())
         text = QStringLiteral("前回保存されずに終了した録音を復元し、%1 に次の名前で保存しました。\n\n%2")
-                   .arg(m_paths.dataDir(), saved.join(QLatin1Char('\n')));
+                   .arg(m_paths.dataDir(), someNames(saved));
     if (!kept.isEmpty()) {
         if (!text.isEmpty())
             text += QStringLiteral("\n\n");
         text += QStringLiteral("次の録音は %1 に保存できなかったため、そのまま残してあります。\n\n%2")
-                    .arg(m_paths.dataDir(), kept.join(QLatin1Char('\n')));
+                    .arg(m_paths.dataDir(), someNames(kept));
     }
     m_platform.messageBox(this, QStringLiteral("Tavrin"), text, MsgButtons::Ok,
                           kept.isEmpty() ? MsgIcon::Information : MsgIcon::Warning);

@@ -8,6 +8,7 @@
 #include "platform.h"
 
 #include <QMainWindow>
+#include <QThread>
 #include <QStringList>
 
 #include <functional>
@@ -17,6 +18,7 @@ class AudioBackend;
 class QAction;
 class TAboutBox;
 class TMediaPlayer;
+struct RecoveredTake;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -38,8 +40,10 @@ public:
     const AppPaths &paths() const { return m_paths; }
 
     // Saves the recordings that an earlier run left in its spools (a crash, a kill, a power
-    // loss) beside the program, and tells the user which files they are.
+    // loss) beside the program, and tells the user which files they are. The copying runs on a
+    // thread of its own, so the window answers meanwhile; the message comes when it is done.
     void RecoverEarlierTakes();
+    bool recovering() const;
     // Ends the program at once (SIGTERM and the like): no dialogs; the settings are written
     // as far as they can be, and an unsaved recording is kept on disk for the next start.
     void EndAtOnce();
@@ -84,7 +88,9 @@ private:
     void WriteSettings();
     bool UnsavedGuard(const QString &text);
     bool SaveRecording();
-    void ReportSaveFailure(const QString &target, const QString &why = {});
+    // why: the reason when the save says it; else the last WAV save's, else the code's text.
+    void ReportSaveFailure(const QString &target, quint32 code, const QString &why = {});
+    void ReportRecoveredTakes(const QList<RecoveredTake> &takes);
     [[noreturn]] void DeviceFailure();
     void WriteWorkFileTemplate(qint32 rate, qint32 bits, qint32 channels);
     void SetInitialDir(const QString &dir);
@@ -103,6 +109,7 @@ private:
     QStringList m_arguments;
     MainWindowUi ui;
     std::unique_ptr<TMediaPlayer> MediaPlayer1;
+    std::unique_ptr<QThread> m_recovery;
     SaveDialogState SaveDialog1;
     TAboutBox *AboutBox = nullptr;
     QString m_helpFile;

@@ -192,7 +192,7 @@ private slots:
         for (const SaveResult &r : results) {
             QVERIFY(!r.cancelled);
             QCOMPARE(r.code, quint32(MCIERR_FILE_WRITE));
-            QVERIFY(r.reason.startsWith(QStringLiteral("ファイルに書き込めません")));
+            QCOMPARE(r.reason, QStringLiteral("ファイルがこのドライブに置ける大きさを超えています。"));
         }
 
         QCOMPARE(entries(dir.path()), QStringList{"spool"});

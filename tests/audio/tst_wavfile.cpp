@@ -1,3 +1,4 @@
+#include "fileio.h"
 #include "spscring.h"
 #include "wavfile.h"
 #include "tmediaplayer.h"
@@ -6,7 +7,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace wavtest;
@@ -120,6 +125,90 @@ private slots:
         WavInfo info;
         QCOMPARE(readWavHeader(p, &info), quint32(0));
         QCOMPARE(info.dataOffset, qint64(44 + 14));
+    }
+
+    // What the file system says wins over the save: modes, links, read-only files and names up
+    // to the limit, each with the real reason when the save cannot be done.
+    void savesTellTheTruth()
+    {
+        QTemporaryDir dir;
+        const QString spool = dir.filePath(QStringLiteral("data"));
+        QVERIFY(writeFile(spool, QByteArray(1000, '\x40')));
+        const int dataFd = ::open(QFile::encodeName(spool).constData(), O_RDONLY);
+        const AudioFormat f{8000, 8, 1};
+        const auto save = [&](const QString &path, AtomicFile::Mode mode, QString *reason, QString *as = nullptr) {
+            return writeWavFile(path, f, dataFd, 0, 1000, mode, reason, as);
+        };
+        const auto modeOf = [](const QString &p) {
+            struct stat st {};
+            ::lstat(QFile::encodeName(p).constData(), &st);
+            return st.st_mode & 07777;
+        };
+        const mode_t oldMask = ::umask(022);
+        QString reason, as;
+
+        const QString fresh = dir.filePath(QStringLiteral("new.wav"));
+        QCOMPARE(save(fresh, AtomicFile::Mode::Replace, &reason), quint32(0));
+        QCOMPARE(modeOf(fresh), mode_t(0600));
+        QCOMPARE(readFile(fresh).size(), 44 + 1000);
+
+        const QString kept = dir.filePath(QStringLiteral("kept.wav"));
+        QVERIFY(writeFile(kept, "old"));
+        ::chmod(QFile::encodeName(kept).constData(), 0640);
+        QCOMPARE(save(kept, AtomicFile::Mode::Replace, &reason), quint32(0));
+        QCOMPARE(modeOf(kept), mode_t(0640));
+        QCOMPARE(readFile(kept).size(), 44 + 1000);
+
+        const QString readOnly = dir.filePath(QStringLiteral("ro.wav"));
+        QVERIFY(writeFile(readOnly, "old"));
+        ::chmod(QFile::encodeName(readOnly).constData(), 0444);
+        QVERIFY(save(readOnly, AtomicFile::Mode::Replace, &reason) != 0);
+        QVERIFY2(reason.contains(QStringLiteral("読み取り専用")), qPrintable(reason));
+        QCOMPARE(readFile(readOnly), QByteArray("old"));
+        QCOMPARE(modeOf(readOnly), mode_t(0444));
+
+        // The link stays; its target, in another folder, is replaced there.
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("real")));
+        const QString real = dir.filePath(QStringLiteral("real/take.wav"));
+        QVERIFY(writeFile(real, "old"));
+        const QString link = dir.filePath(QStringLiteral("link.wav"));
+        QVERIFY(QFile::link(QStringLiteral("real/take.wav"), link));
+        QCOMPARE(save(link, AtomicFile::Mode::Replace, &reason), quint32(0));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(readFile(real).size(), 44 + 1000);
+        QCOMPARE(QDir(dir.filePath(QStringLiteral("real"))).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("take.wav")});
+
+        const long nameMax = ::pathconf(QFile::encodeName(dir.path()).constData(), _PC_NAME_MAX);
+        const QString longest = dir.filePath(QString(int(nameMax) - 4, QLatin1Char('n')) + QStringLiteral(".wav"));
+        QCOMPARE(save(longest, AtomicFile::Mode::Replace, &reason), quint32(0));
+        QVERIFY(save(longest + QLatin1Char('x'), AtomicFile::Mode::Replace, &reason) != 0);
+        QVERIFY2(reason.contains(QStringLiteral("長すぎ")), qPrintable(reason));
+
+        QVERIFY(save(dir.filePath(QStringLiteral("none/a.wav")), AtomicFile::Mode::Replace, &reason) != 0);
+        QVERIFY2(reason.contains(QStringLiteral("存在しません")), qPrintable(reason));
+
+        // A new file takes the next free name; what had the name stays as it was.
+        const QString taken = dir.filePath(QStringLiteral("0102030405.wav"));
+        QVERIFY(writeFile(taken, "first"));
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("0102030405-2.wav")), "second"));
+        QCOMPARE(save(taken, AtomicFile::Mode::NoReplace, &reason, &as), quint32(0));
+        QCOMPARE(as, dir.filePath(QStringLiteral("0102030405-3.wav")));
+        QCOMPARE(readFile(taken), QByteArray("first"));
+        QCOMPARE(readFile(as).size(), 44 + 1000);
+        // ...also when another writer takes the name while the file is being written.
+        const QString raced = dir.filePath(QStringLiteral("raced.wav"));
+        AtomicFile racing(raced, AtomicFile::Mode::NoReplace);
+        QCOMPARE(racing.open(), quint32(0));
+        QVERIFY(writeFile(raced, "other copy"));
+        QCOMPARE(racing.commit(), quint32(0));
+        QCOMPARE(racing.finalPath(), dir.filePath(QStringLiteral("raced-2.wav")));
+        QCOMPARE(readFile(raced), QByteArray("other copy"));
+
+        ::umask(oldMask);
+        ::close(dataFd);
+        const QStringList stray = QDir(dir.path()).entryList({QStringLiteral(".tavr-*")}, QDir::Files | QDir::Hidden);
+        QVERIFY2(stray.isEmpty(), qPrintable(stray.join(QLatin1Char(' '))));
     }
 
     void ringWrapsAndNeverOverfills()

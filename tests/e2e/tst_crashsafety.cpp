@@ -10,6 +10,8 @@
 #include <sndfile.h>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <utime.h>
 
 namespace {
 struct Install {
@@ -73,6 +75,56 @@ private slots:
         const qint64 frames = framesIn(app.dir.path() + "/" + app.stamped().first());
         // Nothing is lost that had reached the spool when the process died.
         QVERIFY2(frames * 4 >= onDisk - 80 - 4, qPrintable(QString("%1 frames, %2 bytes").arg(frames).arg(onDisk)));
+    }
+
+    // Two copies started together, with two orphaned takes of the same second (one of them a
+    // sparse spool): every take is kept, under names of its own, and only its data is copied.
+    void twoCopiesRecoverEveryTakeTogether() {
+        Install app;
+        QVERIFY(QDir().mkpath(app.spoolDir()));
+        const auto spool = [&](const QString &name, char fill, qint64 hole) {
+            QFile f(app.spoolDir() + "/" + name);
+            if (!f.open(QIODevice::WriteOnly))
+                return false;
+            const qint64 data = hole + kBytesPerSecond;
+            QByteArray header("RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x10\xb1\x02\0\x04\0\x10\0data", 40);
+            for (int i = 0; i < 4; ++i)
+                header.append(char((data >> (8 * i)) & 0xFF));
+            f.write(header);
+            f.seek(44 + hole);
+            f.write(QByteArray(kBytesPerSecond, fill));
+            f.close();
+            const utimbuf when{1700000000, 1700000000};
+            return ::utime(QFile::encodeName(f.fileName()).constData(), &when) == 0;
+        };
+        for (int i = 1; i <= 3; ++i)
+            QVERIFY(spool(QString("spool-%1-0.wav").arg(i), char(0x10 * i), 0));
+        QVERIFY(spool("spool-4-0.wav", '\x44', 256LL << 20));
+
+        QProcess first, second;
+        app.start(first, {});
+        app.start(second, {});
+        QVERIFY(first.waitForStarted() && second.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(app.spools().isEmpty() && app.stamped().size() == 4, 20000);
+        QTest::qWait(500);
+        ::kill(first.processId(), SIGTERM);
+        ::kill(second.processId(), SIGTERM);
+        QVERIFY(first.waitForFinished(5000) && second.waitForFinished(5000));
+
+        const QStringList names = app.stamped();
+        const QString stamp = names.value(0).left(10);
+        QCOMPARE(names, (QStringList{stamp + "-2.wav", stamp + "-3.wav", stamp + "-4.wav", stamp + ".wav"}));
+        QList<qint64> frames;
+        for (const QString &name : names) {
+            const QString path = app.dir.path() + "/" + name;
+            frames.append(framesIn(path));
+            struct stat st {};
+            QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
+            QCOMPARE(st.st_mode & 0777, mode_t(0600));
+            QVERIFY2(st.st_blocks * 512 < 8 * kBytesPerSecond, qPrintable(QString::number(st.st_blocks)));
+        }
+        std::sort(frames.begin(), frames.end());
+        QCOMPARE(frames, (QList<qint64>{44100, 44100, 44100, 44100 + (256LL << 20) / 4}));
     }
 
     void sigtermEndsPromptlyAndKeepsTheTake() {

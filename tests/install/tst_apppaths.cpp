@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 class TestAppPaths : public QObject {
     Q_OBJECT
 
@@ -83,6 +86,41 @@ private slots:
         QCOMPARE(paths.workFile(), users + "/data/tavrin/tavr.wav");
         QCOMPARE(paths.settingsFile(), users + "/config/tavrin/tavr.ini");
         QCOMPARE(paths.helpFile(), dir + "/tavr.hlp");
+    }
+
+    // A copy in a folder others can write (/tmp, a group's share, another user's folder) keeps
+    // nothing there and trusts no help file it did not bring; what it creates is private.
+    void copyInASharedFolderWritesPerUser_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("otherOwner");
+        QTest::newRow("1777") << 01777 << false;
+        QTest::newRow("group-writable") << 0775 << false;
+        QTest::newRow("another user's") << 0755 << true;
+    }
+    void copyInASharedFolderWritesPerUser() {
+        QFETCH(int, mode);
+        QFETCH(bool, otherOwner);
+        const QString dir = m_tmp.path() + "/shared-" + QTest::currentDataTag();
+        touch(dir + "/tavr");
+        touch(dir + "/tavr.hlp");
+        QVERIFY(::chmod(QFile::encodeName(dir).constData(), mode_t(mode)) == 0);
+        if (otherOwner && ::chown(QFile::encodeName(dir).constData(), 65534, 65534) != 0)
+            QSKIP("cannot give the folder to another user");
+        // A help file someone else planted there.
+        if (::geteuid() == 0)
+            QVERIFY(::chown(QFile::encodeName(dir + "/tavr.hlp").constData(), 65534, 65534) == 0);
+        else
+            QVERIFY(::chmod(QFile::encodeName(dir + "/tavr.hlp").constData(), 0666) == 0);
+
+        const QString users = m_tmp.path() + "/users-" + QTest::currentDataTag();
+        const AppPaths paths = AppPaths::forExecutable(dir + "/tavr", userDirs(users));
+        QVERIFY(!paths.besideExecutable());
+        QCOMPARE(paths.workFile(), users + "/data/tavrin/tavr.wav");
+        QCOMPARE(paths.settingsFile(), users + "/config/tavrin/tavr.ini");
+        QVERIFY(paths.helpFile().isEmpty());
+        for (const QString &made : {users, users + "/data/tavrin", users + "/config/tavrin", users + "/state/tavrin"})
+            QCOMPARE(QFileInfo(made).permissions() & 0x0F77, QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
+        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 2);
     }
 
     void folderOnAReadOnlyFileSystemIsNotWritable() {

@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -38,14 +39,14 @@ private slots:
     void newKeyGoesToTheEndOfItsSection();
     void emptyValueIsNotMissing();
     void textReadsStopAt2047Bytes();
-    void cp932FileIsReadAndRewrittenAsUtf8();
+    void cp932FileStaysCp932();
     void crlfFileKeepsItsLineEnds();
     void integerAndBooleanEncodings_data();
     void integerAndBooleanEncodings();
     void deleteKeyRemovesOnlyItsLine();
     void lineBreakInValueCannotInjectKeys();
-    void readsEveryCallWithoutCaching();
-    void rewriteKeepsSymlinkAndPermissions();
+    void readsParseOnceWritesKeepOtherWriters();
+    void rewriteKeepsPermissionsAndFollowsNoLink();
     void unwritablePathThrowsWithPath();
     void fullDiskLeavesOldFileIntact();
 
@@ -137,9 +138,15 @@ void TstIniFile::writesKeepWhatTheProgramDoesNotKnow() {
                                          "\n"
                                          "[Software]\n"
                                          "Version=218\n"));
-    // A comment line is never a key, even with "=" in it.
-    writeAll(m_path, "[Window]\n;Top=1\n");
-    QCOMPARE(ini.ReadInteger("Window", "Top", 100), 100);
+    // A comment line is never a key, even with "=" in it; "#" starts no comment, and a pair
+    // of enclosing double quotes is not part of the value.
+    writeAll(m_path, "[Window]\n;Top=1\n#Left=2\n[File]\nIniDir=\"/a b/\"\nA=\"\nB=\"x\n");
+    TIniFile fresh(m_path);
+    QCOMPARE(fresh.ReadInteger("Window", "Top", 100), 100);
+    QCOMPARE(fresh.ReadInteger("Window", "#Left", 100), 2);
+    QCOMPARE(fresh.ReadString("File", "IniDir", ""), QStringLiteral("/a b/"));
+    QCOMPARE(fresh.ReadString("File", "A", ""), QStringLiteral("\""));
+    QCOMPARE(fresh.ReadString("File", "B", ""), QStringLiteral("\"x"));
 }
 
 void TstIniFile::newKeyGoesToTheEndOfItsSection() {
@@ -176,15 +183,18 @@ void TstIniFile::textReadsStopAt2047Bytes() {
     QCOMPARE(ini.ReadString("File", "IniDir", ""), QString(2045, QLatin1Char('b')));
 }
 
-void TstIniFile::cp932FileIsReadAndRewrittenAsUtf8() {
+void TstIniFile::cp932FileStaysCp932() {
     const QByteArray sjis = toSjis(QStringLiteral("; 設定\n[File]\nIniDir=C:\\録音\\ﾃｽﾄ\n"));
     QVERIFY(!isValidUtf8(sjis));
     writeAll(m_path, sjis);
     TIniFile ini(m_path);
     QCOMPARE(ini.ReadString("File", "IniDir", ""), QStringLiteral("C:\\録音\\ﾃｽﾄ"));
-    ini.WriteInteger("Software", "Version", 218);
+    ini.WriteString("Software", "Name", QStringLiteral("録音"));
+    QCOMPARE(readAll(m_path), sjis + toSjis(QStringLiteral("\n[Software]\nName=録音\n")));
+    // A character the code page lacks is not turned into "?": the file becomes UTF-8.
+    ini.WriteString("Software", "Name", QStringLiteral("\U0001F3B5"));
     QCOMPARE(QString::fromUtf8(readAll(m_path)),
-             QStringLiteral("; 設定\n[File]\nIniDir=C:\\録音\\ﾃｽﾄ\n\n[Software]\nVersion=218\n"));
+             QStringLiteral("; 設定\n[File]\nIniDir=C:\\録音\\ﾃｽﾄ\n\n[Software]\nName=\U0001F3B5\n"));
 }
 
 void TstIniFile::crlfFileKeepsItsLineEnds() {
@@ -245,25 +255,53 @@ void TstIniFile::lineBreakInValueCannotInjectKeys() {
     QCOMPARE(ini.ReadInteger("Setting", "RecMode", 13), 13);
 }
 
-void TstIniFile::readsEveryCallWithoutCaching() {
+void TstIniFile::readsParseOnceWritesKeepOtherWriters() {
     TIniFile ini(m_path);
     ini.WriteInteger("Window", "Top", 1);
     writeAll(m_path, "[Window]\nTop=2\n");  // another copy of the program wrote meanwhile
-    QCOMPARE(ini.ReadInteger("Window", "Top", 100), 2);
+    QCOMPARE(ini.ReadInteger("Window", "Top", 100), 1);  // what this copy last saw
     ini.WriteInteger("Window", "Left", 3);
     QCOMPARE(readAll(m_path), QByteArray("[Window]\nTop=2\nLeft=3\n"));
+    QCOMPARE(ini.ReadInteger("Window", "Top", 100), 2);
+
+    // A huge file is read only as far as its first MiB, and not replaced by what was read.
+    QByteArray huge = "[Window]\nTop=5\n[Junk]\n";
+    while (huge.size() < (3 << 20))
+        huge += "Filler=0123456789012345678901234567890123456789\n";
+    huge += "[Setting]\nRecMode=4\n";
+    writeAll(m_path, huge);
+    TIniFile big(m_path);
+    QCOMPARE(big.ReadInteger("Window", "Top", 100), 5);
+    QCOMPARE(big.ReadInteger("Setting", "RecMode", 13), 13);
+    QVERIFY_THROWS_EXCEPTION(EIniFileError, big.WriteInteger("Window", "Top", 6));
+    QCOMPARE(readAll(m_path), huge);
 }
 
-void TstIniFile::rewriteKeepsSymlinkAndPermissions() {
-    const QString target = m_dir.filePath(QStringLiteral("real.ini"));
-    writeAll(target, "[Window]\nTop=1\n");
-    QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner));
-    QFile::remove(m_path);
-    QVERIFY(QFile::link(target, m_path));
+void TstIniFile::rewriteKeepsPermissionsAndFollowsNoLink() {
+    writeAll(m_path, "[Window]\nTop=1\n");
+    QVERIFY(QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
     TIniFile(m_path).WriteInteger("Window", "Top", 2);
+    QCOMPARE(readAll(m_path), QByteArray("[Window]\nTop=2\n"));
+    QCOMPARE(QFile::permissions(m_path) & 0x7077, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    QFile::remove(m_path);
+    TIniFile(m_path).WriteInteger("Window", "Top", 3);
+    QCOMPARE(QFile::permissions(m_path) & 0x7077, QFile::ReadOwner | QFile::WriteOwner);
+
+    // A link or a FIFO planted in the file's place: nothing is read through it, the start
+    // does not hang, and a write neither follows nor replaces it.
+    const QString other = m_dir.filePath(QStringLiteral("other.ini"));
+    writeAll(other, "[Window]\nTop=7\n");
+    QFile::remove(m_path);
+    QVERIFY(QFile::link(other, m_path));
+    QCOMPARE(TIniFile(m_path).ReadInteger("Window", "Top", 100), 100);
+    QVERIFY_THROWS_EXCEPTION(EIniFileError, TIniFile(m_path).WriteInteger("Window", "Top", 8));
+    QCOMPARE(readAll(other), QByteArray("[Window]\nTop=7\n"));
     QVERIFY(QFileInfo(m_path).isSymLink());
-    QCOMPARE(readAll(target), QByteArray("[Window]\nTop=2\n"));
-    QCOMPARE(QFile::permissions(target) & 0x7077, QFile::ReadOwner | QFile::WriteOwner);  // no group or other bits
+    QFile::remove(m_path);
+    QCOMPARE(::mkfifo(QFile::encodeName(m_path).constData(), 0600), 0);
+    QCOMPARE(TIniFile(m_path).ReadInteger("Window", "Top", 100), 100);
+    QVERIFY_THROWS_EXCEPTION(EIniFileError, TIniFile(m_path).WriteInteger("Window", "Top", 8));
+    QVERIFY(QFileInfo(m_path).exists() && !QFileInfo(m_path).isFile());
     QFile::remove(m_path);
 }
 

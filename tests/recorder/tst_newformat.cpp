@@ -6,6 +6,8 @@
 #include <QMenu>
 #include <QtEndian>
 
+#include <sys/stat.h>
+
 namespace {
 QByteArray expectedTemplate(quint32 rate, quint16 bits, quint16 channels) {
     QByteArray t(44, '\0');
@@ -231,6 +233,34 @@ private slots:
         QCOMPARE(rig.device().Length(), 500);
         QVERIFY(!rig.form->fileSaved());
         QCOMPARE(rig.label(), QString("停止"));
+    }
+
+    // Files planted where the program's own are expected: a link is neither read nor written
+    // through, a FIFO does not hang the start, and what the program creates is private.
+    void plantedFilesAreNeitherFollowedNorWaitedOn() {
+        RecorderRig rig;
+        const QString other = rig.dir.path() + "/other.wav";
+        QFile f(other);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(expectedTemplate(44100, 16, 2) + QByteArray(400, 'x')) > 0);
+        f.close();
+        const QByteArray otherBefore = rig.readFile(other);
+        QVERIFY(QFile::link(other, rig.workFile()));
+        QCOMPARE(::mkfifo(QFile::encodeName(rig.iniFile()).constData(), 0600), 0);
+        rig.start();
+        QVERIFY(rig.device().Opened());
+        QCOMPARE(rig.device().Length(), 0);  // not the planted sound
+        QVERIFY(!QFileInfo(rig.workFile()).isSymLink());
+        QCOMPARE(rig.readFile(other), otherBefore);
+        QCOMPARE(QFileInfo(rig.workFile()).permissions(),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QVERIFY(QFileInfo(rig.iniFile()).exists() && !QFileInfo(rig.iniFile()).isFile());
+
+        // A FIFO in the work file's place gives way to a fresh template.
+        RecorderRig fifo;
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo.workFile()).constData(), 0600), 0);
+        fifo.start();
+        QVERIFY(fifo.device().Opened());
+        QCOMPARE(fifo.readFile(fifo.workFile()), expectedTemplate(44100, 16, 2));
     }
 
     void workFileThatCannotBeCreated() {

@@ -2,6 +2,7 @@
 #include "recorderrig.h"
 
 #include "qtplatform.h"
+#include "../install/unwritable.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -135,12 +136,19 @@ private slots:
         QCOMPARE(rig.readFile(expected).size(), 44 + 2000 * 441 / 10 * 4);
         QCOMPARE(rig.device().FileName, expected);
 
-        // A second automatic stop in the same second replaces the file whole.
+        // A second automatic stop in the same second finds the name taken: the first take
+        // stays, the second gets the next free name.
+        QVERIFY(rig.platform.messages.isEmpty());
+        QFile::resize(expected, 100);
         rig.trigger("MMNew");
         rig.key(Qt::Key_Space);
         rig.advanceAndTick(1000);
         rig.advanceAndTick(1000);
-        QCOMPARE(rig.readFile(expected).size(), 44 + 2000 * 441 / 10 * 4);
+        QCOMPARE(rig.readFile(expected).size(), 100);
+        const QString second = rig.dir.path() + "/1207140509-2.wav";
+        QCOMPARE(rig.readFile(second).size(), 44 + 2000 * 441 / 10 * 4);
+        QCOMPARE(rig.device().FileName, second);
+        QCOMPARE(QFileInfo(second).permissions(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
         QVERIFY(rig.platform.errors().isEmpty());
     }
 
@@ -149,15 +157,26 @@ private slots:
         rig.start();
         arm(rig, "1");
         rig.trigger("MMTimerAutoSave");
-        // Where the file should go, a folder of that name stands in the way.
-        QVERIFY(QDir().mkdir(rig.dir.path() + "/1207140509.wav"));
         rig.key(Qt::Key_Space);
-        rig.advanceAndTick(1000);
+        {
+            // The folder refuses new files; the message says so, after the status bar shows
+            // the stop (a later device call must not turn the reason into "no error").
+            Unwritable guard(rig.dir.path());
+            if (!guard.ok())
+                QSKIP(qPrintable(guard.why()));
+            QString panelAtMessage;
+            rig.platform.whileModal = [&] { panelAtMessage = rig.panel(); };
+            rig.advanceAndTick(1000);
+            QCOMPARE(panelAtMessage, QString("00:00:00/00:00:01"));
+        }
         QCOMPARE(rig.label(), QString("停止"));
         QVERIFY(!rig.timerOn());
         QVERIFY(!rig.form->fileSaved());
         QCOMPARE(rig.platform.errors().size(), 1);
-        QVERIFY(rig.platform.errors().first().contains("1207140509.wav"));
+        const QString text = rig.platform.errors().first();
+        QVERIFY(text.contains("1207140509.wav"));
+        QVERIFY2(text.contains("許可されていません") || text.contains("権限がありません"), qPrintable(text));
+        QVERIFY(!text.endsWith("。."));
     }
 
     void timerFiresWhileTheGuardIsOpen() {

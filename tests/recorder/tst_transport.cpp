@@ -308,7 +308,8 @@ private slots:
         rig.click("SBSave");
         QVERIFY(!rig.form->fileSaved());
         QCOMPARE(rig.platform.errors().size(), 1);
-        QVERIFY(rig.platform.errors().first().startsWith("ファイル " + target + " を保存できません"));
+        QCOMPARE(rig.platform.errors().first(),
+                 "ファイル " + target + " を保存できません。\n保存先のフォルダーが存在しません。");
         QVERIFY(!QFile::exists(target));
         // The dialog keeps its folder and name, so the user can try again.
         QCOMPARE(rig.form->saveDialog().initialDir, rig.dir.path());
