@@ -7,11 +7,13 @@ Prints figures; never fails.
 The take is 44.1 kHz/16-bit/stereo, BENCH_MINUTES long (default 60): a 10-second loop of
 plucked-string chords (sox `synth pluck`, three notes a chord, four chords, panned) mixed with
 pink noise at about -34 dBFS, so neither encoder meets silence or a pure tone. BENCH_RUNS
-(default 3) runs of each, alternating, median reported. Tavrin's times include its fsync and
-rename; the tools' do not include a sync.
+(default 5) runs of each, alternating, medians reported: wall time, and CPU time (user +
+system), which a shared machine disturbs less. Tavrin's times include its fsync and rename;
+the tools' include no sync.
 """
 import hashlib
 import os
+import resource
 import shutil
 import statistics
 import struct
@@ -20,7 +22,7 @@ import sys
 import time
 
 MINUTES = float(os.environ.get("BENCH_MINUTES", "60"))
-RUNS = int(os.environ.get("BENCH_RUNS", "3"))
+RUNS = int(os.environ.get("BENCH_RUNS", "5"))
 VORBIS_Q = 5  # kVorbisQuality (0.5) on oggenc's scale
 
 
@@ -88,9 +90,17 @@ def flac_pcm_md5(path):
 
 
 def timed(cmd):
+    """Wall seconds, CPU seconds (user + system) and stdout of a command; None when it fails."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     t = time.monotonic()
     out = subprocess.run(cmd, capture_output=True, text=True)
-    return time.monotonic() - t, out
+    wall = time.monotonic() - t
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    if out.returncode != 0:
+        say(f"encode: {os.path.basename(cmd[0])} failed: {out.stdout.strip()} {out.stderr.strip()}")
+        return None
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    return wall, cpu, out.stdout
 
 
 def main():
@@ -111,34 +121,41 @@ def main():
     tools = {"flac": ["flac", "-5", "-f", "-s", "-o", refs["flac"], take],
              "ogg": ["oggenc", "-Q", "-q", str(VORBIS_Q), "-o", refs["ogg"], take]}
     times = {k: [] for k in ("ours-flac", "tool-flac", "ours-ogg", "tool-ogg")}
+    cpus = {k: [] for k in times}
     for _ in range(RUNS):
         for fmt in ("flac", "ogg"):
             for p in (ours[fmt], refs[fmt]):
                 if os.path.exists(p):
                     os.remove(p)
-            out = subprocess.run([driver, take, ours[fmt], fmt], capture_output=True, text=True)
-            secs = [float(l.split()[1]) for l in out.stdout.splitlines() if l.startswith("encode_seconds")]
-            if not secs:
-                say(f"encode: Tavrin's {fmt} save failed: {out.stdout.strip()} {out.stderr.strip()}")
+            r = timed([driver, take, ours[fmt], fmt])
+            if not r:
                 return
+            # The driver's own figure leaves out its start-up and the WAV header's reading.
+            secs = [float(l.split()[1]) for l in r[2].splitlines() if l.startswith("encode_seconds")]
             times[f"ours-{fmt}"].append(secs[0])
-            t, out = timed(tools[fmt])
-            if out.returncode != 0:
-                say(f"encode: {tools[fmt][0]} failed: {out.stderr.strip()}")
+            cpus[f"ours-{fmt}"].append(r[1])
+            r = timed(tools[fmt])
+            if not r:
                 return
-            times[f"tool-{fmt}"].append(t)
+            times[f"tool-{fmt}"].append(r[0])
+            cpus[f"tool-{fmt}"].append(r[1])
     med = {k: statistics.median(v) for k, v in times.items()}
+    cpu = {k: statistics.median(v) for k, v in cpus.items()}
     size = {k: os.path.getsize(p) for k, p in (("ours-flac", ours["flac"]), ("tool-flac", refs["flac"]),
                                                 ("ours-ogg", ours["ogg"]), ("tool-ogg", refs["ogg"]))}
     lossless = flac_pcm_md5(ours["flac"]) == wav_data_md5(take)
     say(f"encode: FLAC   Tavrin {med['ours-flac']:.2f} s  flac -5 {med['tool-flac']:.2f} s  "
         f"ratio {med['ours-flac'] / med['tool-flac']:.2f} (target <= 1)  "
         f"runs {', '.join(f'{x:.2f}' for x in times['ours-flac'])} / {', '.join(f'{x:.2f}' for x in times['tool-flac'])}")
+    say(f"encode: FLAC   CPU Tavrin {cpu['ours-flac']:.2f} s  flac -5 {cpu['tool-flac']:.2f} s  "
+        f"ratio {cpu['ours-flac'] / cpu['tool-flac']:.2f}")
     say(f"encode: FLAC   size Tavrin {size['ours-flac'] / 1e6:.1f} MB  flac -5 {size['tool-flac'] / 1e6:.1f} MB  "
         f"ratio {size['ours-flac'] / size['tool-flac']:.4f} (target <= 1.02)  lossless {'yes' if lossless else 'NO'}")
     say(f"encode: Vorbis Tavrin {med['ours-ogg']:.2f} s  oggenc -q {VORBIS_Q} {med['tool-ogg']:.2f} s  "
         f"ratio {med['ours-ogg'] / med['tool-ogg']:.2f} (target <= 1)  "
         f"runs {', '.join(f'{x:.2f}' for x in times['ours-ogg'])} / {', '.join(f'{x:.2f}' for x in times['tool-ogg'])}")
+    say(f"encode: Vorbis CPU Tavrin {cpu['ours-ogg']:.2f} s  oggenc {cpu['tool-ogg']:.2f} s  "
+        f"ratio {cpu['ours-ogg'] / cpu['tool-ogg']:.2f}")
     say(f"encode: Vorbis size Tavrin {size['ours-ogg'] / 1e6:.1f} MB  oggenc {size['tool-ogg'] / 1e6:.1f} MB  "
         f"({size['ours-ogg'] * 8 / (MINUTES * 60) / 1000:.0f} kb/s)")
 
