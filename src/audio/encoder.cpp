@@ -144,9 +144,11 @@ SaveResult writeEncoded(AtomicFile &file, SaveFormat format, const SaveSource &s
         sf_command(sf, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
     }
 
-    constexpr qint64 kFrames = 1 << 16;
-    std::vector<unsigned char> raw(size_t(kFrames * bpf));
-    std::vector<short> samples(size_t(kFrames * af.channels));
+    // Vorbis moves its unread input down after every block it takes out, so it wants the
+    // input in small pieces, as oggenc gives it; FLAC buffers by itself.
+    const qint64 frames = format == SaveFormat::Vorbis ? 1024 : 1 << 16;
+    std::vector<unsigned char> raw(size_t(frames * bpf));
+    std::vector<short> samples(size_t(frames * af.channels));
     SaveResult result;
     qint64 synced = 0;
     const qint64 total = src.bytes - src.bytes % bpf;
@@ -171,8 +173,8 @@ SaveResult writeEncoded(AtomicFile &file, SaveFormat format, const SaveSource &s
             for (qint64 i = 0; i < n; ++i)
                 samples[size_t(i)] = short(raw[size_t(2 * i)] | (raw[size_t(2 * i + 1)] << 8));
         }
-        const sf_count_t frames = want / bpf;
-        if (sf_writef_short(sf, samples.data(), frames) != frames || sink.error)
+        const sf_count_t got = want / bpf;
+        if (sf_writef_short(sf, samples.data(), got) != got || sink.error)
             result = writeFailed(file, sink.error);
         at += want;
         if (done)
