@@ -77,7 +77,7 @@ bool isCancelled(const std::atomic<bool> *cancel) { return cancel && cancel->loa
 // Hands what is written to write-back as it goes, so the final fsync finds little left.
 void writeBehind(int fd, qint64 &synced, qint64 upTo)
 {
-    constexpr qint64 kStep = 32LL << 20;
+    constexpr qint64 kStep = 8LL << 20;
     if (upTo - synced >= kStep) {
         ::sync_file_range(fd, synced, upTo - synced, SYNC_FILE_RANGE_WRITE);
         synced = upTo;
