@@ -49,10 +49,11 @@ screenshot: build
 # BENCH_MINUTES=0.1 for a quick run (1 = the full lengths).
 BENCH_BUILD ?= build-bench
 bench: deps
-	@PACKAGES="stress-ng" scripts/install-deps.sh --test-servers
+	@PACKAGES="stress-ng sox flac vorbis-tools" scripts/install-deps.sh --test-servers
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVR_BUILD_TESTS=OFF -DTAVR_BENCH=ON
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavr bench_save
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavr bench_save bench_encode
 	-python3 bench/bench.py $(BENCH_BUILD) $(BENCH_BUILD)/bench-work
+	-python3 bench/bench_encode.py $(BENCH_BUILD) $(BENCH_BUILD)/bench-work
 
 # The fuzzers (clang and libFuzzer) for a few seconds each, as CTest tests.
 FUZZ_BUILD ?= build-fuzz

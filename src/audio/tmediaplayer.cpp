@@ -2,6 +2,7 @@
 
 #include "audiobackend.h"
 #include "spool.h"
+#include "encoder.h"
 #include "fileio.h"
 #include "wavfile.h"
 
@@ -441,6 +442,27 @@ void TMediaPlayer::Save()
     if (!d->spool.isOpen())
         bytes = 0;
     d->errorCode = writeWavFile(FileName, d->format, d->spool.fd(), WavHeaderWriter::kSpoolHeaderSize, bytes);
+}
+
+SaveSource TMediaPlayer::saveSource()
+{
+    d->require();
+    d->poll();
+    qint64 bytes = d->totalFrames * d->bpf;
+    if (d->mode == ModeRecording) {
+        // Everything captured up to now; capture goes on meanwhile.
+        d->spool.flush();
+        bytes = d->spool.dataBytes();
+    }
+    SaveSource source;
+    source.format = d->format;
+    source.offset = WavHeaderWriter::kSpoolHeaderSize;
+    if (d->spool.isOpen() && bytes > 0) {
+        source.fd = ::fcntl(d->spool.fd(), F_DUPFD_CLOEXEC, 0);
+        source.bytes = bytes;
+    }
+    d->errorCode = source.bytes > 0 && source.fd < 0 ? quint32(MCIERR_OUT_OF_MEMORY) : 0u;
+    return source;
 }
 
 void TMediaPlayer::SetTimeFormat(quint8 format)

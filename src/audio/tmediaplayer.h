@@ -85,6 +85,9 @@ public:
     void Rewind();
     void Seek(qint32 positionMs);
     void Save();
+    // For a save on another thread: what Save would write now (a running recording is
+    // flushed first and goes on), with a dup of the spool's descriptor that the caller closes.
+    struct SaveSource saveSource();
     void SetTimeFormat(quint8 format);
 
     qint32 Position();

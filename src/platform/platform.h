@@ -6,6 +6,8 @@
 #include <QPoint>
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 enum class MsgButtons { Ok, YesNoCancel };
@@ -16,7 +18,9 @@ enum class MsgResult { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
 // What the recorder keeps of its save dialog between runs of it.
 struct SaveDialogState {
     QString defaultExt = QStringLiteral("wav");
-    QString filter = QStringLiteral("WAVファイル (*.wav)|*.wav");
+    QString filter = QStringLiteral(
+        "WAVファイル (*.wav)|*.wav|FLACファイル (*.flac)|*.flac|Ogg Vorbisファイル (*.ogg)|*.ogg");
+    int filterIndex = 1;  // the entry chosen, from 1; the default extension follows it
     QString title = QStringLiteral("ファイルの保存");
     QString initialDir;
     QString fileName;  // the full path chosen, after a successful run
@@ -30,8 +34,14 @@ public:
     virtual MsgResult messageBox(QWidget *owner, const QString &caption, const QString &text,
                                  MsgButtons buttons, MsgIcon icon) = 0;
     virtual void beep() = 0;
-    // Runs the save dialog in dialog.initialDir; on OK stores the full path in dialog.fileName.
+    // Runs the save dialog in dialog.initialDir; on OK stores the full path in dialog.fileName
+    // and the filter chosen in dialog.filterIndex.
     virtual bool runSaveDialog(QWidget *owner, SaveDialogState &dialog) = 0;
+    // Waits for a save running on another thread while timers keep running; a save that takes
+    // longer than about half a second shows its progress with a cancel button. False: the user
+    // cancelled (the save itself may still have to be told).
+    virtual bool waitForSave(QWidget *owner, const std::function<bool()> &finished,
+                             const std::function<int()> &percent) = 0;
     // The text-entry dialog: OK returns true and the edited text in value.
     virtual bool inputQuery(QWidget *owner, const QString &caption, const QString &prompt,
                             QString &value) = 0;

@@ -8,15 +8,19 @@
 #include <QCursor>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -102,7 +106,9 @@ public:
     using QFileDialog::QFileDialog;
 
     void accept() override {
-        const QStringList files = selectedFiles();
+        // A desktop's chooser has closed already; runSaveDialog checks its answer.
+        const bool ownDialog = findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        const QStringList files = ownDialog ? selectedFiles() : QStringList();
         if (!files.isEmpty()) {
             const QFileInfo info(files.first());
             if (!info.isDir() && !info.absoluteDir().exists()) {
@@ -118,24 +124,116 @@ public:
 
 } // namespace
 
+// The extension of a "desc|pattern|..." filter's entry (from 1): "*.flac" gives "flac".
+static QString filterSuffix(const QString &filter, int index) {
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    const qsizetype at = 2 * qsizetype(index - 1) + 1;
+    if (index < 1 || at >= parts.size())
+        return {};
+    const QString first = parts.at(at).split(QLatin1Char(';')).first().trimmed();
+    return first.startsWith(QLatin1String("*.")) && first.indexOf(QLatin1Char('*'), 2) < 0 ? first.mid(2)
+                                                                                             : QString();
+}
+
 bool QtPlatform::runSaveDialog(QWidget *owner, SaveDialogState &dialog) {
+    const QStringList filters = qtNameFilters(dialog.filter);
+    const int chosen = qBound(1, dialog.filterIndex, int(qMax<qsizetype>(1, filters.size())));
+    auto suffixFor = [&](int index) {
+        const QString suffix = filterSuffix(dialog.filter, index);
+        return suffix.isEmpty() ? dialog.defaultExt : suffix;
+    };
+    // The desktop's own chooser where the platform theme or the portal offers one, else Qt's.
     SaveFileDialog fd(owner, dialog.title, dialog.initialDir);
     fd.setObjectName(QStringLiteral("SaveDialog1"));
-    // Qt's own dialog looks and behaves the same on every desktop.
-    fd.setOption(QFileDialog::DontUseNativeDialog, true);
     fd.setAcceptMode(QFileDialog::AcceptSave);
     fd.setFileMode(QFileDialog::AnyFile);
-    fd.setNameFilters(qtNameFilters(dialog.filter));
-    fd.setDefaultSuffix(dialog.defaultExt);
+    fd.setNameFilters(filters);
+    if (!filters.isEmpty())
+        fd.selectNameFilter(filters.at(chosen - 1));
+    fd.setDefaultSuffix(suffixFor(chosen));
+    QObject::connect(&fd, &QFileDialog::filterSelected, &fd, [&](const QString &filter) {
+        fd.setDefaultSuffix(suffixFor(int(filters.indexOf(filter)) + 1));
+    });
     if (!dialog.fileName.isEmpty())
         fd.selectFile(dialog.fileName);
-    if (fd.exec() != QDialog::Accepted)
-        return false;
-    const QStringList files = fd.selectedFiles();
-    if (files.isEmpty())
-        return false;
-    dialog.fileName = QFileInfo(files.first()).absoluteFilePath();
-    return true;
+    for (;;) {
+        if (fd.exec() != QDialog::Accepted)
+            return false;
+        const int index = int(filters.indexOf(fd.selectedNameFilter())) + 1;
+        QStringList files = fd.selectedFiles();
+        if (files.isEmpty())
+            return false;
+        QString path = QFileInfo(files.first()).absoluteFilePath();
+        // Qt's own dialog checks the folder and asks before overwriting; a desktop's chooser
+        // asks only about the name as typed, before the extension is added here.
+        if (!fd.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))) {
+            fd.setDefaultSuffix(QString());
+            files = fd.selectedFiles();
+            if (files.isEmpty())
+                return false;
+            path = QFileInfo(files.first()).absoluteFilePath();
+            const bool suffixAdded = !QFileInfo(path).fileName().contains(QLatin1Char('.'));
+            if (suffixAdded)
+                path += QLatin1Char('.') + suffixFor(qMax(1, index));
+            fd.setDefaultSuffix(suffixFor(qMax(1, index)));
+            const QFileInfo info(path);
+            if (!info.absoluteDir().exists()) {
+                QMessageBox::warning(owner, dialog.title,
+                                     QStringLiteral("フォルダ %1 が見つかりません。\nフォルダ名を確認してください。")
+                                         .arg(QDir::toNativeSeparators(info.absolutePath())));
+                continue;
+            }
+            if (suffixAdded && info.exists() &&
+                QMessageBox::question(owner, dialog.title,
+                                      QStringLiteral("%1 は既に存在します。\n上書きしますか？").arg(info.fileName())) !=
+                    QMessageBox::Yes)
+                continue;
+        }
+        dialog.fileName = path;
+        if (index > 0) {
+            dialog.filterIndex = index;
+            dialog.defaultExt = suffixFor(index);
+        }
+        return true;
+    }
+}
+
+bool QtPlatform::waitForSave(QWidget *owner, const std::function<bool()> &finished,
+                             const std::function<int()> &percent) {
+    QEventLoop loop;
+    QTimer poll;
+    QElapsedTimer clock;
+    clock.start();
+    // Until the progress shows, no command may start under the save; timers keep running.
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (finished() || clock.elapsed() >= 500)
+            loop.quit();
+    });
+    poll.start(20);
+    if (!finished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (finished())
+        return true;
+
+    QProgressDialog progress(QStringLiteral("ファイルを保存しています..."), QStringLiteral("キャンセル"), 0,
+                             100, owner);
+    progress.setObjectName(QStringLiteral("SaveProgress"));
+    progress.setWindowTitle(QStringLiteral("ファイルの保存"));
+    progress.setWindowModality(Qt::ApplicationModal);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    progress.setMinimumDuration(0);
+    QObject::disconnect(&poll, nullptr, &loop, nullptr);
+    QObject::connect(&poll, &QTimer::timeout, &progress, [&] {
+        if (finished())
+            progress.accept();
+        else
+            progress.setValue(qBound(0, percent(), 99));
+    });
+    progress.setValue(qBound(0, percent(), 99));
+    // Ends when the save does, or on the cancel button, Esc or the close box.
+    progress.exec();
+    return finished();
 }
 
 bool QtPlatform::inputQuery(QWidget *owner, const QString &caption, const QString &prompt,

@@ -23,6 +23,8 @@ public:
                          MsgButtons buttons, MsgIcon icon) override;
     void beep() override;
     bool runSaveDialog(QWidget *owner, SaveDialogState &dialog) override;
+    bool waitForSave(QWidget *owner, const std::function<bool()> &finished,
+                     const std::function<int()> &percent) override;
     bool inputQuery(QWidget *owner, const QString &caption, const QString &prompt,
                     QString &value) override;
     int waveOutDeviceCount() override;

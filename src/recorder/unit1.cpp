@@ -2,6 +2,7 @@
 
 #include "about.h"
 #include "audiobackend.h"
+#include "encoder.h"
 #include "fileio.h"
 #include "routines.h"
 #include "spoolrecovery.h"
@@ -114,9 +115,24 @@ bool TForm1::UnsavedGuard(const QString &text) {
 bool TForm1::SaveRecording() {
     const QString target = SaveDialog1.fileName;
     MediaPlayer1->FileName = target;
-    MediaPlayer1->Save();
+    const SaveSource source = MediaPlayer1->saveSource();
     if (const quint32 code = MediaPlayer1->ErrorCode(); code != 0) {
-        ReportSaveFailure(target, code);
+        if (source.fd >= 0)
+            ::close(source.fd);
+        QString reason;
+        mciGetErrorString(code, &reason);
+        ReportSaveFailure(target, code, reason);
+        return false;
+    }
+    // On a thread of its own, so the window and a running recording go on meanwhile.
+    SaveJob job(target, saveFormatFor(target, SaveDialog1.filterIndex), source);
+    if (!m_platform.waitForSave(this, [&job] { return job.finished(); }, [&job] { return job.percent(); }))
+        job.cancel();
+    const SaveResult result = job.wait();
+    if (result.cancelled)
+        return false;
+    if (result.code != 0) {
+        ReportSaveFailure(target, result.code, result.reason);
         return false;
     }
     SetInitialDir(QFileInfo(target).absolutePath() + QLatin1Char('/'));
@@ -127,8 +143,8 @@ bool TForm1::SaveRecording() {
 // The user must hear of a failed save, or a take that never reached the disk would pass for
 // saved. The code is taken at the save: any later call into the device resets it. The box
 // looks like the device-fault box: the reason is a whole sentence already.
-void TForm1::ReportSaveFailure(const QString &target, quint32 code) {
-    QString reason = lastWavSave().reason;
+void TForm1::ReportSaveFailure(const QString &target, quint32 code, const QString &why) {
+    QString reason = why.isEmpty() ? lastWavSave().reason : why;
     if (reason.isEmpty() && !mciGetErrorString(code, &reason))
         reason = QStringLiteral("原因不明のエラーです。");
     m_platform.messageBox(this, QStringLiteral("Tavrin"),

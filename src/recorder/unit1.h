@@ -88,7 +88,8 @@ private:
     void WriteSettings();
     bool UnsavedGuard(const QString &text);
     bool SaveRecording();
-    void ReportSaveFailure(const QString &target, quint32 code);
+    // why: the reason when the save says it; else the last WAV save's, else the code's text.
+    void ReportSaveFailure(const QString &target, quint32 code, const QString &why = {});
     void ReportRecoveredTakes(const QList<RecoveredTake> &takes);
     [[noreturn]] void DeviceFailure();
     void WriteWorkFileTemplate(qint32 rate, qint32 bits, qint32 channels);

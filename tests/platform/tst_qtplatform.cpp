@@ -4,14 +4,17 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QDialog>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
@@ -61,6 +64,7 @@ private slots:
     void inputQueryOkAndCancel();
     void saveDialogAcceptsNewNameWithSuffix();
     void saveDialogAsksBeforeOverwriting();
+    void saveProgressShowsLateKeepsTimersAndCancels();
     void saveDialogRefusesMissingFolder();
     void nameFilterConversion();
     void stayOnTopKeepsPlaceAndWindow();
@@ -235,14 +239,74 @@ void TstQtPlatform::saveDialogAcceptsNewNameWithSuffix() {
     QVERIFY(p.runSaveDialog(nullptr, state));
     QCOMPARE(state.fileName, dir.path() + QStringLiteral("/新しい録音.wav"));
     QCOMPARE(title, QStringLiteral("ファイルの保存"));
-    QCOMPARE(filters, QStringList{QStringLiteral("WAVファイル (*.wav)")});
+    QCOMPARE(filters, (QStringList{QStringLiteral("WAVファイル (*.wav)"), QStringLiteral("FLACファイル (*.flac)"),
+                                   QStringLiteral("Ogg Vorbisファイル (*.ogg)")}));
     QCOMPARE(suffix, QStringLiteral("wav"));
     QCOMPARE(directory, dir.path());
+    QCOMPARE(state.filterIndex, 1);
 
     onModal<QFileDialog>([](QFileDialog *fd) { fd->reject(); });
     state.fileName.clear();
     QVERIFY(!p.runSaveDialog(nullptr, state));
     QVERIFY(state.fileName.isEmpty());
+
+    // The extension follows the filter the user picks, and the next run opens on it.
+    onModal<QFileDialog>([&](QFileDialog *fd) {
+        QTest::keyClick(fd->findChild<QComboBox *>("fileTypeCombo"), Qt::Key_Down);
+        suffix = fd->defaultSuffix();
+        fd->findChild<QLineEdit *>("fileNameEdit")->setText(QStringLiteral("可逆"));
+        static_cast<QDialog *>(fd)->accept();
+    });
+    QVERIFY(p.runSaveDialog(nullptr, state));
+    QCOMPARE(suffix, QStringLiteral("flac"));
+    QCOMPARE(state.fileName, dir.path() + QStringLiteral("/可逆.flac"));
+    QCOMPARE(state.filterIndex, 2);
+    QString shownFilter;
+    onModal<QFileDialog>([&](QFileDialog *fd) {
+        shownFilter = fd->selectedNameFilter();
+        suffix = fd->defaultSuffix();
+        fd->findChild<QLineEdit *>("fileNameEdit")->setText(QStringLiteral("x.ogg"));
+        static_cast<QDialog *>(fd)->accept();
+    });
+    QVERIFY(p.runSaveDialog(nullptr, state));
+    QCOMPARE(shownFilter, QStringLiteral("FLACファイル (*.flac)"));
+    QCOMPARE(suffix, QStringLiteral("flac"));
+    QCOMPARE(state.fileName, dir.path() + QStringLiteral("/x.ogg"));
+}
+
+void TstQtPlatform::saveProgressShowsLateKeepsTimersAndCancels() {
+    QtPlatform p;
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(10);
+
+    // A quick save shows nothing.
+    QElapsedTimer quick;
+    quick.start();
+    QVERIFY(p.waitForSave(nullptr, [&] { return quick.elapsed() > 100; }, [] { return 50; }));
+    QVERIFY(ticks > 0);
+
+    QString text, caption, cancel;
+    int shownAfterTicks = 0;
+    // The dialog comes after half a second; looking for it sooner would use up the tries.
+    QTimer::singleShot(700, [&] {
+        onModal<QProgressDialog>([&](QProgressDialog *dlg) {
+            caption = dlg->windowTitle();
+            text = dlg->labelText();
+            cancel = dlg->findChild<QPushButton *>()->text();
+            shownAfterTicks = ticks;
+            // Still ticking while the dialog is up.
+            QTimer::singleShot(200, dlg, [dlg] { QTest::keyClick(dlg, Qt::Key_Escape); });
+        });
+    });
+    ticks = 0;
+    QVERIFY(!p.waitForSave(nullptr, [] { return false; }, [] { return 30; }));
+    QCOMPARE(caption, QStringLiteral("ファイルの保存"));
+    QCOMPARE(text, QStringLiteral("ファイルを保存しています..."));
+    QCOMPARE(cancel, QStringLiteral("キャンセル"));
+    QVERIFY(shownAfterTicks > 0);
+    QVERIFY(ticks > shownAfterTicks);
 }
 
 void TstQtPlatform::saveDialogAsksBeforeOverwriting() {

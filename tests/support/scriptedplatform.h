@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QQueue>
+#include <QThread>
 
 #include <functional>
 #include <optional>
@@ -32,6 +33,8 @@ public:
     // dialog or entry with none is cancelled.
     QQueue<MsgResult> answers;
     QQueue<std::optional<QString>> saveAnswers;   // a full path, or nullopt to cancel
+    QQueue<int> saveFilters;                       // the filter chosen with it (else as shown)
+    QQueue<bool> saveCancels;                      // true: cancel the save's progress at once
     QQueue<std::optional<QString>> inputAnswers;  // the edited text, or nullopt to cancel
     // Runs while any dialog is "open", as the window's timer would.
     std::function<void()> whileModal;
@@ -45,6 +48,7 @@ public:
     QList<Message> messages;
     QList<SaveDialogState> saveDialogs;  // the dialog as it was when run
     QList<Query> queries;
+    int saveWaits = 0;
     int beeps = 0;
     QList<bool> stayOnTopCalls;
     int volumeCalls = 0;
@@ -68,6 +72,18 @@ public:
         if (!answer)
             return false;
         dialog.fileName = *answer;
+        if (!saveFilters.isEmpty())
+            dialog.filterIndex = saveFilters.dequeue();
+        return true;
+    }
+    bool waitForSave(QWidget *, const std::function<bool()> &finished,
+                     const std::function<int()> &) override {
+        ++saveWaits;
+        modal();
+        if (!saveCancels.isEmpty() && saveCancels.dequeue())
+            return false;
+        while (!finished())
+            QThread::msleep(1);
         return true;
     }
     bool inputQuery(QWidget *, const QString &caption, const QString &prompt, QString &value) override {

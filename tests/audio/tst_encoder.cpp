@@ -1,0 +1,203 @@
+// Saving a take as WAV, FLAC or Ogg Vorbis from a spool: FLAC gives back every sample, and a
+// cancelled or failed save leaves the folder as it was.
+#include "encoder.h"
+#include "tmediaplayer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sndfile.h>
+
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// A spool-like file: 80 bytes of header, then `ms` of a tone with noise that reaches both ends
+// of the sample range.
+struct Spool {
+    QByteArray samples;
+    SaveSource source;
+    Spool(const QString &path, const AudioFormat &format, int ms)
+    {
+        const qint64 frames = qint64(format.rate) * ms / 1000;
+        quint32 noise = 12345;
+        for (qint64 i = 0; i < frames; ++i) {
+            for (int c = 0; c < format.channels; ++c) {
+                noise = noise * 1664525u + 1013904223u;
+                double v = 0.8 * std::sin(2 * M_PI * 440.0 * (c + 1) * double(i) / format.rate) +
+                           0.3 * (double(noise >> 8) / double(1 << 24) - 0.5);
+                if (i % 1000 == 0)
+                    v = c ? -1.5 : 1.5;  // clipped peaks
+                if (format.bits == 8) {
+                    samples.append(char(qBound(0, int(std::lround(128 + 127.5 * v)), 255)));
+                } else {
+                    const auto s = quint16(qint16(qBound(-32768, int(std::lround(32767.5 * v)), 32767)));
+                    samples.append(char(s & 0xFF));
+                    samples.append(char(s >> 8));
+                }
+            }
+        }
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(QByteArray(80, 'h') + samples) != 80 + samples.size())
+            qFatal("cannot write the spool");
+        f.close();
+        source.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        source.offset = 80;
+        source.bytes = samples.size();
+        source.format = format;
+    }
+    ~Spool() { ::close(source.fd); }
+    // The samples as libsndfile reads them back as shorts.
+    std::vector<short> expected() const
+    {
+        std::vector<short> out;
+        const auto *p = reinterpret_cast<const unsigned char *>(samples.constData());
+        if (source.format.bits == 8) {
+            for (qsizetype i = 0; i < samples.size(); ++i)
+                out.push_back(short((p[i] - 128) * 256));
+        } else {
+            for (qsizetype i = 0; i + 1 < samples.size(); i += 2)
+                out.push_back(short(p[i] | (p[i + 1] << 8)));
+        }
+        return out;
+    }
+};
+
+struct Decoded {
+    SF_INFO info{};
+    std::vector<short> samples;
+};
+
+Decoded decode(const QString &path)
+{
+    Decoded d;
+    SNDFILE *sf = sf_open(QFile::encodeName(path).constData(), SFM_READ, &d.info);
+    if (!sf)
+        return d;
+    d.samples.resize(size_t(d.info.frames * d.info.channels));
+    d.samples.resize(size_t(sf_readf_short(sf, d.samples.data(), d.info.frames) * d.info.channels));
+    sf_close(sf);
+    return d;
+}
+
+QStringList entries(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+class TstEncoder : public QObject {
+    Q_OBJECT
+private slots:
+    void everyFormatKeepsTheTake_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("bits");
+        QTest::addColumn<int>("channels");
+        for (int rate : {11025, 22050, 44100})
+            for (int bits : {8, 16})
+                for (int channels : {1, 2})
+                    QTest::addRow("%d-%d-%d", rate, bits, channels) << rate << bits << channels;
+    }
+
+    // FLAC must give back exactly the spool's samples; Vorbis keeps the format and the length.
+    void everyFormatKeepsTheTake()
+    {
+        QFETCH(int, rate);
+        QFETCH(int, bits);
+        QFETCH(int, channels);
+        QTemporaryDir dir;
+        const Spool spool(dir.filePath("spool"), AudioFormat{rate, bits, channels}, 1300);
+        const qint64 frames = spool.source.bytes / spool.source.format.bytesPerFrame();
+
+        const QString flac = dir.filePath("take.flac");
+        const SaveResult r = encodeTake(flac, SaveFormat::Flac, spool.source);
+        QCOMPARE(r.code, 0u);
+        const Decoded f = decode(flac);
+        QCOMPARE(f.info.format, SF_FORMAT_FLAC | (bits == 8 ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_16));
+        QCOMPARE(f.info.samplerate, rate);
+        QCOMPARE(f.info.channels, channels);
+        QCOMPARE(qint64(f.info.frames), frames);
+        QVERIFY(f.samples == spool.expected());
+
+        const QString ogg = dir.filePath("take.ogg");
+        QCOMPARE(encodeTake(ogg, SaveFormat::Vorbis, spool.source).code, 0u);
+        const Decoded v = decode(ogg);
+        QCOMPARE(v.info.format, SF_FORMAT_OGG | SF_FORMAT_VORBIS);
+        QCOMPARE(v.info.samplerate, rate);
+        QCOMPARE(v.info.channels, channels);
+        QCOMPARE(qint64(v.info.frames), frames);
+
+        QCOMPARE(QFileInfo(flac).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+        QCOMPARE(entries(dir.path()), (QStringList{"spool", "take.flac", "take.ogg"}));
+    }
+
+    void aCancelledSaveLeavesTheFolderAsItWas()
+    {
+        QTemporaryDir dir;
+        const Spool spool(dir.filePath("spool"), AudioFormat{44100, 16, 2}, 60000);
+        QFile old(dir.filePath("old.ogg"));
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("the user's own");
+        old.close();
+
+        std::atomic<bool> cancel{true};
+        QVERIFY(encodeTake(dir.filePath("new.flac"), SaveFormat::Flac, spool.source, &cancel).cancelled);
+
+        // Cancelled once the encoder is under way.
+        for (SaveFormat format : {SaveFormat::Wav, SaveFormat::Vorbis}) {
+            cancel = false;
+            std::atomic<qint64> done{0};
+            std::thread watcher([&] {
+                while (done.load() == 0)
+                    std::this_thread::yield();
+                cancel = true;
+            });
+            const SaveResult r = encodeTake(old.fileName(), format, spool.source, &cancel, &done);
+            watcher.join();
+            QVERIFY(r.cancelled);
+            QCOMPARE(r.code, 0u);
+        }
+        QCOMPARE(entries(dir.path()), (QStringList{"old.ogg", "spool"}));
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("the user's own"));
+    }
+
+    void aFailedWriteLeavesNothingAndSaysWhy()
+    {
+        QTemporaryDir dir;
+        const Spool spool(dir.filePath("spool"), AudioFormat{44100, 16, 2}, 3000);
+
+        // The file-size limit stands in for a full disk: every write past it fails.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit small = saved;
+        small.rlim_cur = 64 * 1024;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        SaveResult results[3];
+        int i = 0;
+        for (SaveFormat format : {SaveFormat::Wav, SaveFormat::Flac, SaveFormat::Vorbis})
+            results[i++] = encodeTake(dir.filePath("full"), format, spool.source);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        for (const SaveResult &r : results) {
+            QVERIFY(!r.cancelled);
+            QCOMPARE(r.code, quint32(MCIERR_FILE_WRITE));
+            QCOMPARE(r.reason, QStringLiteral("ファイルがこのドライブに置ける大きさを超えています。"));
+        }
+
+        QCOMPARE(entries(dir.path()), QStringList{"spool"});
+    }
+};
+
+QTEST_GUILESS_MAIN(TstEncoder)
+#include "tst_encoder.moc"
