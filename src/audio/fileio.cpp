@@ -111,8 +111,6 @@ static bool copyAllocated(int in, qint64 inOff, int out, qint64 outOff, qint64 l
 }
 
 namespace {
-thread_local AtomicFile::Mode t_saveMode = AtomicFile::Mode::Replace;
-thread_local WavSaveOutcome t_lastSave;
 }  // namespace
 
 static_assert(MCIERR_FILE_NOT_SAVED == 286 && MCIERR_FILE_WRITE == 349, "AtomicFile's codes");
@@ -142,31 +140,9 @@ quint32 writeWavFile(const QString &path, const AudioFormat &format, int dataFd,
             file.failWrite(errno ? errno : EIO);
         rc = file.commit();
     }
-    t_lastSave = WavSaveOutcome{rc == 0 ? file.finalPath() : QString(), rc == 0 ? QString() : file.reason()};
     if (reason)
-        *reason = t_lastSave.reason;
+        *reason = rc == 0 ? QString() : file.reason();
     if (savedAs)
-        *savedAs = t_lastSave.savedAs;
+        *savedAs = rc == 0 ? file.finalPath() : QString();
     return rc;
-}
-
-quint32 writeWavFile(const QString &path, const AudioFormat &format, int dataFd, qint64 dataOffset,
-                     qint64 dataBytes)
-{
-    return writeWavFile(path, format, dataFd, dataOffset, dataBytes, t_saveMode);
-}
-
-WavSaveOutcome lastWavSave()
-{
-    return t_lastSave;
-}
-
-ScopedWavSaveMode::ScopedWavSaveMode(AtomicFile::Mode mode) : m_previous(t_saveMode)
-{
-    t_saveMode = mode;
-}
-
-ScopedWavSaveMode::~ScopedWavSaveMode()
-{
-    t_saveMode = m_previous;
 }

@@ -18,27 +18,3 @@ bool copyRange(int in, qint64 inOff, int out, qint64 outOff, qint64 len);
 quint32 writeWavFile(const QString &path, const AudioFormat &format, int dataFd, qint64 dataOffset,
                      qint64 dataBytes, AtomicFile::Mode mode, QString *reason = nullptr,
                      QString *savedAs = nullptr);
-// The same, in the mode a ScopedWavSaveMode on this thread asks for (Replace without one).
-quint32 writeWavFile(const QString &path, const AudioFormat &format, int dataFd, qint64 dataOffset,
-                     qint64 dataBytes);
-
-// The device reports only a code; the window learns where the last save on this thread went
-// and why it failed from here.
-struct WavSaveOutcome {
-    QString savedAs;
-    QString reason;  // empty after a success
-};
-WavSaveOutcome lastWavSave();
-
-// While it lives, saves on this thread that do not say otherwise use mode: the auto-save asks
-// the device for a save that never replaces a file.
-class ScopedWavSaveMode {
-public:
-    explicit ScopedWavSaveMode(AtomicFile::Mode mode);
-    ~ScopedWavSaveMode();
-    ScopedWavSaveMode(const ScopedWavSaveMode &) = delete;
-    ScopedWavSaveMode &operator=(const ScopedWavSaveMode &) = delete;
-
-private:
-    AtomicFile::Mode m_previous;
-};

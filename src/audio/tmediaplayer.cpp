@@ -102,6 +102,8 @@ struct TMediaPlayer::Impl : AudioStreamClient {
     qint64 playEndFrame = 0;
     bool overrunReported = false;  // for the take being recorded
     qint64 takeStartFrame = 0;     // where the take being recorded began
+    QString savedAs;               // the last Save's file, or why it failed
+    QString saveReason;
 
     // Shared with the stream callbacks.
     std::atomic<qint64> totalFrames{0};   // the recording's length, growing during capture
@@ -427,9 +429,11 @@ void TMediaPlayer::Seek(qint32 positionMs)
     d->errorCode = 0;
 }
 
-void TMediaPlayer::Save()
+void TMediaPlayer::Save(AtomicFile::Mode mode)
 {
     d->require();
+    d->savedAs.clear();
+    d->saveReason.clear();
     if (FileName.isEmpty())
         return;
     d->poll();
@@ -441,8 +445,12 @@ void TMediaPlayer::Save()
     }
     if (!d->spool.isOpen())
         bytes = 0;
-    d->errorCode = writeWavFile(FileName, d->format, d->spool.fd(), WavHeaderWriter::kSpoolHeaderSize, bytes);
+    d->errorCode = writeWavFile(FileName, d->format, d->spool.fd(), WavHeaderWriter::kSpoolHeaderSize, bytes,
+                                mode, &d->saveReason, &d->savedAs);
 }
+
+QString TMediaPlayer::SavedAs() const { return d->savedAs; }
+QString TMediaPlayer::SaveReason() const { return d->saveReason; }
 
 SaveSource TMediaPlayer::saveSource()
 {

@@ -3,6 +3,8 @@
 // All positions and lengths are milliseconds. Called from the UI thread only.
 #pragma once
 
+#include "atomicfile.h"
+
 #include <QString>
 
 #include <memory>
@@ -84,7 +86,12 @@ public:
     void Stop();
     void Rewind();
     void Seek(qint32 positionMs);
-    void Save();
+    // Writes the recording to FileName, whole or not at all; NoReplace never replaces a file
+    // and takes the next free name ("-2", "-3"...) instead.
+    void Save(AtomicFile::Mode mode = AtomicFile::Mode::Replace);
+    // After a Save: where the file went, or (after a failure) why not, in Japanese.
+    QString SavedAs() const;
+    QString SaveReason() const;
     // For a save on another thread: what Save would write now (a running recording is
     // flushed first and goes on), with a dup of the spool's descriptor that the caller closes.
     struct SaveSource saveSource();

@@ -144,7 +144,7 @@ bool TForm1::SaveRecording() {
 // saved. The code is taken at the save: any later call into the device resets it. The box
 // looks like the device-fault box: the reason is a whole sentence already.
 void TForm1::ReportSaveFailure(const QString &target, quint32 code, const QString &why) {
-    QString reason = why.isEmpty() ? lastWavSave().reason : why;
+    QString reason = why.isEmpty() ? MediaPlayer1->SaveReason() : why;
     if (reason.isEmpty() && !mciGetErrorString(code, &reason))
         reason = QStringLiteral("原因不明のエラーです。");
     m_platform.messageBox(this, QStringLiteral("Tavrin"),
@@ -382,16 +382,13 @@ void TForm1::Timer1Timer() {
         if (ui.MMTimerAutoSave->isChecked()) {
             MediaPlayer1->FileName = m_paths.dataDir() + QLatin1Char('/') +
                                      TimeStampedName(m_platform.now());
-            {
-                // A generated name never replaces a file: a taken one gets "-2", "-3"...
-                const ScopedWavSaveMode noReplace(AtomicFile::Mode::NoReplace);
-                MediaPlayer1->Save();
-            }
+            // A generated name never replaces a file: a taken one gets "-2", "-3"...
+            MediaPlayer1->Save(AtomicFile::Mode::NoReplace);
             failedSaveCode = MediaPlayer1->ErrorCode();
             if (failedSaveCode == 0) {
                 FileSaved = true;
-                if (!lastWavSave().savedAs.isEmpty())
-                    MediaPlayer1->FileName = lastWavSave().savedAs;
+                if (!MediaPlayer1->SavedAs().isEmpty())
+                    MediaPlayer1->FileName = MediaPlayer1->SavedAs();
             } else {
                 failedTarget = MediaPlayer1->FileName;
             }
