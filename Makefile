@@ -39,13 +39,15 @@ screenshot: build
 	@PACKAGES="$(SCREENSHOT_PACKAGES)" scripts/install-deps.sh
 	scripts/screenshot.sh $(BUILD)/tavr docs/screenshot.png
 
-# Benchmarks against parecord on a private sound server; they print figures and never fail.
-# BENCH_MINUTES=0.1 for a quick run (1 = the full lengths).
+# Benchmarks against other recorders on a private PulseAudio and a private PipeWire; they print
+# figures and never fail. BENCH_MINUTES=0.1 for a quick run (1 = the full lengths).
 BENCH_BUILD ?= build-bench
+BENCH_PACKAGES = stress-ng alsa-utils libasound2-plugins gstreamer1.0-tools gstreamer1.0-pulseaudio \
+                 pipewire pipewire-bin pipewire-pulse wireplumber pulseaudio-utils sox dbus
 bench: deps
-	@PACKAGES="stress-ng" scripts/install-deps.sh
+	@PACKAGES="$(BENCH_PACKAGES)" scripts/install-deps.sh
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVR_BUILD_TESTS=OFF -DTAVR_BENCH=ON
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavr bench_save
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavr bench_save bench_stop
 	-python3 bench/bench.py $(BENCH_BUILD) $(BENCH_BUILD)/bench-work
 
 # The fuzzers (clang and libFuzzer) for a few seconds each, as CTest tests.
