@@ -271,31 +271,41 @@ class Bench:
         say(f"target: tavr RSS flat (growth 1->10 min {growth / MIB:+.3f} MiB < 1 MiB): "
             f"{verdict(abs(growth) < MIB)}")
 
-    # The server's own CPU with each recorder alone, and with none.
-    def server_alone(self):
+    # The server's own CPU with each recorder alone, and with none. The machine is shared, so
+    # the time is split into rounds in alternating order, and the rounds are summed.
+    def server_alone(self, rounds=2):
         minutes = max(2 * SCALE, 0.5)
         kind = self.server.kind
-        say(f"== [{kind}] Server CPU with each recorder alone, {minutes:.1f} min each "
-            f"(daemons: {', '.join(self.server.daemons())})")
-        for k, start in [("none", None)] + list(self.recorders().items()):
-            p = start("alone")[0] if start else None
-            time.sleep(3)
-            t0 = time.monotonic()
-            s0 = self.server.server_cpu()
-            c0 = cpu_seconds(p.pid) if p else 0.0
-            time.sleep(minutes * 60)
-            wall = time.monotonic() - t0
-            s1 = self.server.server_cpu()
-            c1 = cpu_seconds(p.pid) if p else 0.0
-            per = {n: (s1[n] - s0[n]) / wall * 60 for n in s1 if n in s0}
+        say(f"== [{kind}] Server CPU with each recorder alone, {minutes:.1f} min each in {rounds} "
+            f"rounds (daemons: {', '.join(self.server.daemons())})")
+        order = [("none", None)] + list(self.recorders().items())
+        server = {k: {} for k, _ in order}
+        client = {k: 0.0 for k, _ in order}
+        wall = {k: 0.0 for k, _ in order}
+        for r in range(rounds):
+            for k, start in (order if r % 2 == 0 else order[::-1]):
+                p = start(f"alone{r}")[0] if start else None
+                time.sleep(3)
+                t0 = time.monotonic()
+                s0 = self.server.server_cpu()
+                c0 = cpu_seconds(p.pid) if p else 0.0
+                time.sleep(minutes * 60 / rounds)
+                wall[k] += time.monotonic() - t0
+                s1 = self.server.server_cpu()
+                client[k] += (cpu_seconds(p.pid) - c0) if p else 0.0
+                for n in s1:
+                    if n in s0:
+                        server[k][n] = server[k].get(n, 0.0) + s1[n] - s0[n]
+                if p:
+                    self.stop(p)
+        for k, start in order:
+            per = {n: v / wall[k] * 60 for n, v in server[k].items()}
             total = sum(per.values())
             self.put(f"srv_{k}", total)
-            self.put(f"alone_{k}", (c1 - c0) / wall * 60)
+            self.put(f"alone_{k}", client[k] / wall[k] * 60)
             parts = ", ".join(f"{n} {v:.3f}" for n, v in per.items()) if len(per) > 1 else ""
             say(f"{k:10s} server {total:6.3f} CPU s/min{f' ({parts})' if parts else ''}"
-                + (f"; client alone {(c1 - c0) / wall * 60:.3f}" if p else ""))
-            if p:
-                self.stop(p)
+                + (f"; client alone {client[k] / wall[k] * 60:.3f}" if start else ""))
         t, pr = self.get(kind, "srv_tavr"), self.get(kind, "srv_parecord")
         say(f"target: server CPU with tavr {t:.3f} <= with parecord {pr:.3f}, "
             f"ratio {t / pr if pr else float('inf'):.2f}: {verdict(t <= pr)}")

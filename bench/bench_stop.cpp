@@ -5,7 +5,8 @@
 // wall_ms runs from Record()'s return to the press; the *_stream_ms figures are the stream's
 // clock (capturedFramesNow) half a second in and just before the press. Run with
 // QT_LOGGING_RULES="tavrin.audio.debug=true" for the backend's own view of the stream clock.
-//   bench_stop DIR [TAKES]
+//   bench_stop DIR [TAKES] [trace]
+// With "trace", one 3-second take prints the stream's clock against the wall clock every 100 ms.
 #include "audiobackend.h"
 #include "tmediaplayer.h"
 #include "wavfile.h"
@@ -42,6 +43,7 @@ int main(int argc, char **argv)
     qInstallMessageHandler(keepStopLine);
     const QString dir = QString::fromLocal8Bit(argv[1]);
     const int takes = argc > 2 ? QByteArray(argv[2]).toInt() : 10;
+    const bool trace = argc > 3 && QByteArray(argv[3]) == "trace";
     QDir().mkpath(dir);
 
     const AudioFormat format{44100, 16, 2};
@@ -70,7 +72,16 @@ int main(int argc, char **argv)
         }
         // The stream's own clock half a second in and at the press: where it stands against
         // the wall clock tells a late start from a short end.
-        const int wait = waitMs(rng);
+        if (trace) {
+            for (int i = 1; i <= 30; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                const double wallMs = sinceRecord.nsecsElapsed() / 1e6;
+                const qint64 frames = player.backend().capturedFramesNow();
+                std::printf("trace wall_ms %.1f stream_ms %.1f ahead_ms %+.1f\n", wallMs,
+                            frames * 1000.0 / format.rate, frames * 1000.0 / format.rate - wallMs);
+            }
+        }
+        const int wait = trace ? 500 : waitMs(rng);
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         const qint64 midNs = sinceRecord.nsecsElapsed();
         const qint64 midFrames = player.backend().capturedFramesNow();
