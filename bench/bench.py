@@ -314,7 +314,12 @@ class Bench:
     def latency(self, reps=5):
         kind = self.server.kind
         say(f"== [{kind}] First frame on disk, {reps} starts each")
-        for name, starter in (("tavr", self.start_tavr), ("parecord", self.recorders()["parecord"])):
+        # parecord with 20 ms fragments shows how soon the server itself delivers.
+        quick = self.plain("parecord20", lambda out: [
+            "parecord", "--rate=44100", "--format=s16le", "--channels=2", "--latency-msec=20",
+            "--file-format=wav", out])
+        for name, starter in (("tavr", self.start_tavr), ("parecord", self.recorders()["parecord"]),
+                              ("parecord20", quick)):
             times = []
             for i in range(reps):
                 t0 = time.monotonic()
@@ -491,6 +496,12 @@ class Bench:
                 say(f"  {n:10s} {self.get(kind, f'cpu_{n}'):6.3f} / {self.get(kind, f'cs_{n}'):6.1f} / "
                     f"{self.get(kind, f'rss_{n}', 0) / MIB:5.1f} / {self.get(kind, f'srv_{n}'):6.3f}")
             say(f"  {'none':10s}                           {self.get(kind, 'srv_none'):6.3f}")
+            say(f"  tavr: CPU target {self.get(kind, 'cpu_target'):.3f}; first frame on disk "
+                f"{self.get(kind, 'lat_tavr') * 1000:.0f} ms (target ~100); take end - press "
+                f"median {self.get(kind, 'stop_end_median'):+.1f} ms, worst "
+                f"{self.get(kind, 'stop_end_worst'):+.1f} (target within 20); Stop worst "
+                f"{self.get(kind, 'stop_ms_worst'):.1f} ms (target 250); gaps under load "
+                f"{self.get(kind, 'gaps_tavr')} (target 0)")
 
 
 def length_drift(progress):
