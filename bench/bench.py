@@ -383,6 +383,10 @@ class Bench:
         clk_med, clk_worst = summary("stop_clock", [f["saved_ms"] - f["log_stream_ms"] for f in rows])
         skew_med, skew_worst = summary("stop_skew", [f["press_stream_ms"] - f["wall_ms"] for f in rows])
         start_med, start_worst = summary("stop_start", [f["mid_stream_ms"] - f["mid_wall_ms"] for f in rows])
+        # The stream's first frame may come well after Record() returns (PipeWire links the
+        # stream late): taking the clocks' offset half a second in as the start leaves the end.
+        corr_med, corr_worst = summary("stop_endc", [
+            (f["saved_ms"] - f["wall_ms"]) - (f["mid_stream_ms"] - f["mid_wall_ms"]) for f in rows])
         st_med, st_worst = summary("stop_ms", [f["stop_ms"] for f in rows])
         say(f"saved take end - press (wall clock from Record's return): median {end_med:+.1f} ms, "
             f"worst {end_worst:+.1f} ms; Length() - press: median {len_med:+.1f}, worst {len_worst:+.1f}")
@@ -390,8 +394,11 @@ class Bench:
             f" worst {clk_worst:+.1f} ms")
         say(f"stream clock - wall clock: at the press median {skew_med:+.1f} ms, worst "
             f"{skew_worst:+.1f}; half a second in median {start_med:+.1f}, worst {start_worst:+.1f}")
-        say(f"target: saved take ends within 20 ms of the press (worst {end_worst:+.1f} ms): "
-            f"{verdict(abs(end_worst) <= 20)}; Stop returns within 250 ms (median {st_med:.1f}, "
+        say(f"saved take end - press, counted from the stream's start (its clock half a second in):"
+            f" median {corr_med:+.1f} ms, worst {corr_worst:+.1f} ms")
+        say(f"target: saved take ends within 20 ms of the press (worst {end_worst:+.1f} ms from "
+            f"Record's return: {verdict(abs(end_worst) <= 20)}; {corr_worst:+.1f} ms from the "
+            f"stream's start: {verdict(abs(corr_worst) <= 20)}); Stop returns within 250 ms (median {st_med:.1f}, "
             f"worst {st_worst:.1f} ms): {verdict(st_worst <= 250)}")
 
     # Gaps under load: both cores busy and a large file copy half-way.
@@ -499,7 +506,9 @@ class Bench:
             say(f"  tavr: CPU target {self.get(kind, 'cpu_target'):.3f}; first frame on disk "
                 f"{self.get(kind, 'lat_tavr') * 1000:.0f} ms (target ~100); take end - press "
                 f"median {self.get(kind, 'stop_end_median'):+.1f} ms, worst "
-                f"{self.get(kind, 'stop_end_worst'):+.1f} (target within 20); Stop worst "
+                f"{self.get(kind, 'stop_end_worst'):+.1f}, from the stream's start median "
+                f"{self.get(kind, 'stop_endc_median'):+.1f}, worst {self.get(kind, 'stop_endc_worst'):+.1f}"
+                f" (target within 20); Stop worst "
                 f"{self.get(kind, 'stop_ms_worst'):.1f} ms (target 250); gaps under load "
                 f"{self.get(kind, 'gaps_tavr')} (target 0)")
 
