@@ -496,6 +496,8 @@ class Bench:
         say("== Summary (CPU in CPU-s per minute of 44100/16/2 capture)")
         names = ["tavr", "parecord", "arecord", "pw-record", "gst"]
         for kind in kinds:
+            if not any(k == kind for k, _ in self.results):
+                continue
             say(f"[{kind}]  recorder: client CPU / switches per s / RSS MiB / server CPU alone")
             for n in names:
                 if (kind, f"cpu_{n}") not in self.results and (kind, f"srv_{n}") not in self.results:
