@@ -45,13 +45,16 @@ screenshot: build
 	@PACKAGES="$(SCREENSHOT_PACKAGES)" scripts/install-deps.sh --test-servers
 	scripts/screenshot.sh $(BUILD)/tavr docs/screenshot.png
 
-# Benchmarks against parecord on a private sound server; they print figures and never fail.
-# BENCH_MINUTES=0.1 for a quick run (1 = the full lengths).
+# Benchmarks against other recorders on a private PulseAudio and a private PipeWire; they print
+# figures and never fail. BENCH_MINUTES=0.1 for a quick run (1 = the full lengths).
 BENCH_BUILD ?= build-bench
+# The sound servers come from --test-servers, only where they leave the machine's own alone.
+BENCH_PACKAGES = stress-ng alsa-utils libasound2-plugins gstreamer1.0-tools gstreamer1.0-pulseaudio \
+                 sox flac vorbis-tools
 bench: deps
-	@PACKAGES="stress-ng sox flac vorbis-tools" scripts/install-deps.sh --test-servers
+	@PACKAGES="$(BENCH_PACKAGES)" scripts/install-deps.sh --test-servers
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVR_BUILD_TESTS=OFF -DTAVR_BENCH=ON
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavr bench_save bench_encode
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavr bench_save bench_encode bench_stop
 	-python3 bench/bench.py $(BENCH_BUILD) $(BENCH_BUILD)/bench-work
 	-python3 bench/bench_encode.py $(BENCH_BUILD) $(BENCH_BUILD)/bench-work
 
