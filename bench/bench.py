@@ -1,4 +1,7 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: The Tavrin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 """Tavrin's benchmarks against parecord, on a private sound server. Prints figures; never fails.
 
     bench/bench.py BUILD_DIR WORK_DIR [cpu mem latency save gaps]

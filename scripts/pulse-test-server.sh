@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The Tavrin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # A private PulseAudio server for tests and benchmarks: a null sink, and a real-time 440 Hz
 # sine as the default source. No D-Bus, no hardware; works as root.
 #   scripts/pulse-test-server.sh start DIR   # prints the PULSE_SERVER value

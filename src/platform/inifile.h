@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The settings file: a Windows INI file read and written with the semantics of the Windows
 // profile functions. Every call goes to the file; nothing is cached between calls.
 #pragma once
