@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: The Tavrin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Thin wrapper over CMake. `make run` builds and starts Tavrin; `make test` builds it and runs
 # every test. Both first install the Debian packages that are missing (never removing one).
 BUILD ?= build

@@ -1,4 +1,7 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: The Tavrin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 """Tavrin's benchmarks against other recorders, on a private PulseAudio and a private PipeWire.
 Prints figures and the targets beside them; never fails.
 

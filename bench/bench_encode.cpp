@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Saves a WAV file's samples as FLAC or Ogg Vorbis through the recorder's own encoder, reading
 // them in place as a save reads the spool, and prints the time and size.
 //   bench_encode IN.wav OUT flac|ogg|wav

@@ -1,4 +1,7 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: The Tavrin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 """Saving a take as FLAC and Ogg Vorbis against `flac -5` and `oggenc` on the same WAV file.
 Prints figures; never fails.
 

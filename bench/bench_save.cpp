@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Records a long take through the fake backend as fast as the disk allows, then times Save of
 // it a few times. Prints one "save_seconds N" line per run and the take's size.
 //   bench_save DIR [MINUTES] [RUNS]

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Records short takes from the sound server and stops each at a random moment, to see where a
 // stopped take ends against the press and how long Stop takes. One line per take:
 //   take N wall_ms W stop_ms S length_ms L saved_ms F mid_wall_ms M mid_stream_ms C

@@ -1,4 +1,7 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: The Tavrin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Installs a tavrin .deb on a clean Debian 12 system (a debootstrap'ed chroot) with apt, so that
 # apt resolves the package's dependencies from the archive, then starts the installed program
 # headless on the fake audio backend and checks that it recorded into the per-user folders.

@@ -1,4 +1,7 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: The Tavrin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Runs the package installs of `make run` and `make test` (make deps test-deps) for real on a
 # clean Debian 12 chroot that already has a sound setup, and checks that the setup survives.
 #

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Build-time helper: writes one of the program's XPM drawings as a PNG for the icon theme.
 #include <QCoreApplication>
 #include <QImage>

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The Tavrin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Installs the Debian packages that are missing, and never removes one to do it.
 #   scripts/install-deps.sh [--test-servers] [PACKAGE...]   # also reads $PACKAGES
 #

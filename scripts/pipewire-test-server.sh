@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The Tavrin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # A private PipeWire server with its PulseAudio service, for tests and benchmarks: a null sink
 # for playback, and a real-time 440 Hz sine (fed through a second null sink) as the default
 # source. Its own session bus, no hardware; works as root.

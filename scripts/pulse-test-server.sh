@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The Tavrin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # A private PulseAudio server for tests and benchmarks: a null sink, and a real-time 440 Hz
 # sine as the default source. No D-Bus, no hardware; works as root. Exits 77 when PulseAudio
 # is not installed, so a test can be skipped rather than failed.

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The Tavrin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Takes a picture of the main window on a private X server and sound server.
 #   scripts/screenshot.sh [TAVR [OUT.png]]   # defaults: build/tavr, docs/screenshot.png
 # Needs xvfb, xdotool and imagemagick. The program runs from a copy in a scratch folder, so

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Whole-or-nothing file writing, and the safe opening of the files the program reads. Needs
 // nothing but Qt Core, so the settings file can use it as well as the device.
 #pragma once

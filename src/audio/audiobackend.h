@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The seam between the wave-audio device and the outside sound world. The real backend talks
 // to the sound server (pulsebackend.h, with PortAudio as the fallback); the fake one moves
 // only when a test advances its clock.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Saving a take in the format the user chose: WAV as it is, FLAC (lossless) or Ogg Vorbis
 // (lossy, small), encoded from the spool by libsndfile. A save runs on a thread of its own,
 // can be cancelled, and leaves either the whole new file or nothing.

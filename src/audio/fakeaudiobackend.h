@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A deterministic backend without threads: its clock moves only in advance(), and every
 // callback runs inside that call. Capture delivers a ramp: sample n of channel c holds
 // (n + c) wrapped to the sample width (8-bit unsigned, 16-bit signed two's complement), where

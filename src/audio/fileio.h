@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // File I/O shared by the device and the spool recovery: positioned reads and writes that
 // retry, a kernel-side copy, and the whole-or-nothing writing of a WAV file.
 #pragma once

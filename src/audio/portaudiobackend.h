@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The fallback where no sound server answers: PortAudio through ALSA's "pulse" device (else
 // "default"). Constructing it costs nothing; PortAudio starts on first use.
 #pragma once

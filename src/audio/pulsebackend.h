@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The sound server's own protocol: a native stream through libpulse, which speaks to
 // PulseAudio and to PipeWire's PulseAudio service alike. One threaded main loop and one
 // context serve the whole program; the context is made again when the server comes back.

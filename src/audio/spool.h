@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The recording on disk: a WAV file in the per-user spool folder that is valid at every
 // moment. Its header is rewritten and its samples synced every second, so a crash of the
 // program or the machine loses at most the last second; the next start saves what is left

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // After a crash, a kill or a power loss the recording is still in its spool. The next start
 // finds the spools that no running copy holds and saves each one as an ordinary WAV file.
 #pragma once

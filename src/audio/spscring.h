@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A byte ring for exactly one producer thread and one consumer thread, allocated once.
 // Neither side blocks or allocates, so the real-time thread may use either end.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The wave-audio device: one object that opens a PCM WAV file as a template, records into
 // a spool file in that format, plays the recording back, and saves it as a WAV file.
 // All positions and lengths are milliseconds. Called from the UI thread only.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Reading and writing the RIFF/WAVE headers of PCM files.
 #pragma once
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Where the program finds and keeps its files. A copy in a folder the user owns, and no one
 // else may write, keeps the settings file, the work file, the help file and auto-saved
 // recordings beside the executable, named after it. An installed copy (help file under

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the program settles before and just after the application object exists: the Qt
 // platform it runs on, the arguments as given, and Qt's own texts in Japanese.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The program's own help viewer: the help file's topics on the left, the text on the right,
 // and a search field. One window, created once and shown again on each help command.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The settings file: a Windows INI file read and written with the semantics of the Windows
 // profile functions. Only a regular file is read (never through a link, never a FIFO), and
 // only its first MiB.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The platform services the main window calls. The real implementation talks to Qt and
 // the desktop (qtplatform.h); tests answer every question from a script.
 #pragma once

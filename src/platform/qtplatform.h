@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The platform services for the desktop, with Qt: message boxes, dialogs, the help window,
 // always-on-top, the mixer.
 #pragma once

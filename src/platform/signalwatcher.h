@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Turns SIGTERM, SIGHUP and SIGINT into a Qt signal on the UI thread, so the program can put
 // its recording in a safe place before it ends.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Asks logind not to suspend the machine while a recording runs. Where there is no system bus
 // or no logind (a container, CI), it quietly does nothing.
 #pragma once

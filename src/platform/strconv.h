@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Text conversions the program shares: the integer conversion used for settings and for the
 // stop time, and the Shift-JIS (CP932) byte view that text lengths are measured in.
 #pragma once

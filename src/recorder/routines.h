@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Small text routines of the recorder. Lengths are counted in Shift-JIS bytes, the way the
 // program's texts have always been measured.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main window's controller: the recorder's commands as the window's event handlers.
 // Handlers set the controls' states imperatively, in the order the commands have always used;
 // the toolbar, menu and status bar are the recorder's only model.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The settings file: read once while the window is created, written at every close request.
 #include "unit1.h"
 

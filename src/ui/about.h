@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The About box: program icon, name, version, rights notice and the two addresses, which can be
 // selected and copied. Created once and shown modally each time.
 #pragma once

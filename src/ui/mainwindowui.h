@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main window's controls, menus and key bindings, built onto a QMainWindow the way a
 // Designer form is. Every widget, action and the timer carries its component name as its
 // object name, so tests find them with findChild.

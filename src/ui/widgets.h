@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The small widgets of the main window: flat speed buttons with bitmap glyphs, bevel lines,
 // and the black status bar with its label.
 #pragma once

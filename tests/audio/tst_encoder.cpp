@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Saving a take as WAV, FLAC or Ogg Vorbis from a spool: FLAC gives back every sample, and a
 // cancelled or failed save leaves the folder as it was.
 #include "encoder.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The spool under a failing disk: every write and sync is checked, a fault belongs to the take
 // (and the stream) that met it, and what reached the disk is kept.
 #include "fakeaudiobackend.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Small helpers shared by the audio tests: writing WAV headers by hand and reading what the
 // device wrote through libsndfile.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The program itself killed, or told to end, in the middle of a take (fake audio on the wall
 // clock, so no sound server is needed).
 #include <QDir>

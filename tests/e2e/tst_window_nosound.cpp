@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Start-up with no sound server at all: the warning, and a window that still works.
 #include "audiobackend.h"
 #include "qtplatform.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The recorder's window and the program itself on the real sound server (a 440 Hz source and
 // a null sink), in real time.
 #include "audiobackend.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The settings file's text as IniDocument reads it: any bytes (UTF-8, CP932, garbage). Every
 // key the document lists must be found by a lookup under any spelling of its case, writing a
 // key must read back as written, and a document must survive its own serialisation.

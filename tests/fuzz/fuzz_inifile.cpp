@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The settings file read through TIniFile, as the program reads it at start: any bytes in the
 // file. Reads agree with the document's own lookup, are capped at the profile functions'
 // length, convert integers the documented way, and a write followed by a read returns it.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The stop-time entry's normaliser: whatever is typed, the result is 8 Shift-JIS bytes, and a
 // bare positive number of up to six digits becomes hh:mm:ss from its digits.
 #include "fuzzcheck.h"

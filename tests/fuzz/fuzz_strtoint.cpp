@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The integer conversion behind settings and the stop time, checked against a plain reference
 // written from its contract: blanks, a sign, decimal or hexadecimal digits after "$", "x",
 // "X", "0x" or "0X", nothing after them, and the signed 32-bit range.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The WAV header reader, as the work file and a recovered spool reach it: any bytes, read
 // through a real descriptor. An accepted header must describe data that is really in the file,
 // in whole frames of a format the device can record, and the headers the writer makes for

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A failed property in a harness: print it and abort, so the fuzzer keeps the input.
 #pragma once
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Runs a fuzz harness over files and folders of inputs, for compilers without libFuzzer.
 #include <cstdint>
 #include <cstdio>

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The Tavrin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Runs each fuzzer for a number of executions (default ten million), one after another, and
 # prints the counts. New inputs go to DIR/<fuzzer>; the seed corpus is only read.
 #   tests/fuzz/run-long.sh BUILD_DIR [DIR] [RUNS] [fuzzer...]

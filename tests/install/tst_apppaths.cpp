@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Where a copy of the program keeps its files: beside itself when it may, per user otherwise.
 #include "apppaths.h"
 #include "unwritable.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // `cmake --install` into a fresh prefix, then the installed program started from there: what a
 // user of a system-wide copy gets.
 #include "unwritable.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Makes a folder refuse new files for the lifetime of the guard, also for root: permission
 // bits do not stop root, so as root the folder gets the immutable attribute instead.
 #pragma once

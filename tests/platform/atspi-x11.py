@@ -1,4 +1,7 @@
 #!/usr/bin/python3
+# SPDX-FileCopyrightText: The Tavrin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 """Reads the main window through the accessibility bus (AT-SPI), as a screen reader does.
 
 Usage: atspi-x11.py TAVR [--dump]   (needs xvfb, at-spi2-core, dbus, python3-pyatspi). Starts

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The Tavrin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Checks on a real X server (Xvfb) that every window of the program carries exactly its own
 # caption, with nothing appended: the main window, the no-sound-card warning, the unsaved
 # recording question, the save dialog, the About box and the help window.

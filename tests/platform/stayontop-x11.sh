@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The Tavrin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Checks on a real X server (Xvfb) that switching always-on-top changes only the stacking:
 # the window keeps its place and size and stays mapped. With openbox present, also checks
 # that the window manager sees _NET_WM_STATE_ABOVE come and go.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Shows one window and switches its always-on-top state on commands from stdin ("on", "off",
 // "quit"), printing the X window id and "ready" after each, for the X11 check script.
 #include "qtplatform.h"

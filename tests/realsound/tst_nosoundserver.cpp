@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The device with no sound server to talk to.
 #include "audiobackend.h"
 #include "tmediaplayer.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The device against a private PulseAudio server whose default source is a 440 Hz sine at
 // -6 dBFS and whose default sink is a null sink.
 #include "../audio/wavtestutil.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The sound server goes away in the middle of a recording.
 #include "../audio/wavtestutil.h"
 #include "audiobackend.h"

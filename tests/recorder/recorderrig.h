@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A recorder window on the fake audio backend and a scripted platform, in a folder of its own
 // that plays the part of the executable's folder.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Never losing a take: recovery of spools left by an earlier run, the abrupt end, faults the
 // device meets by itself, a full disk, and the sleep inhibitor while recording.
 #include "recorderrig.h"

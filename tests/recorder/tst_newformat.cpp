@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Start-up, New, the format command, the work file and the unsaved-recording question.
 #include "recorderrig.h"
 

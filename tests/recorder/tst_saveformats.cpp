@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Saving as WAV, FLAC or Ogg Vorbis from the window: the name's extension decides over the
 // filter, and a cancelled save leaves the take unsaved and the folder clean.
 #include "recorderrig.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The stop timer: its switch, the stop-time entry, the automatic stop and the automatic save.
 #include "recorderrig.h"
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Record, stop, play, pause, save, the one-key command, skip and rewind, and the 500 ms tick.
 #include "recorderrig.h"
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Compact mode, always-on-top, the mixer, help and the About box, as the window's commands.
 #include "recorderrig.h"
 

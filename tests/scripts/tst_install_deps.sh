@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The Tavrin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # scripts/install-deps.sh against a fake dpkg-query and apt-get: which sound servers it installs
 # on which machine, and that it installs nothing when apt would remove a package.
 set -eu

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A Platform that answers every question from a script and remembers what it was asked.
 #pragma once
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The About box: its controls, the keys that close it or not, focus and placement.
 #include "about.h"
 #include "widgets.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main window as built by MainWindowUi: geometry, texts, glyphs, menus and keys, read back
 // from the live widgets.
 #include "mainwindowui.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Tavrin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Shows the bare main window (no recorder behind it) for screenshots and for looking at the
 // artwork. --compact shows the status-bar-only view, --about opens the About box,
 // --grab FILE saves the window to FILE and quits.

@@ -1,4 +1,7 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: The Tavrin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 """Writes the toolbar glyphs and the icons as 16-colour XPM files.
 
 The pictures below are the source of the artwork; run this after editing one of them:
