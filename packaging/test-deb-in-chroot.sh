@@ -17,33 +17,7 @@ set -eu
 [ $# -eq 1 ] || { echo "usage: $0 PACKAGE.deb" >&2; exit 2; }
 deb=$(readlink -f "$1")
 [ -f "$deb" ] || { echo "no such package: $1" >&2; exit 2; }
-[ "$(id -u)" -eq 0 ] || { echo "$0 needs root (debootstrap, chroot)" >&2; exit 2; }
-command -v debootstrap >/dev/null || { echo "$0 needs debootstrap" >&2; exit 2; }
-
-cache=${TAVR_CHROOT_CACHE:-/var/tmp/tavrin-package-test}
-mirror=${TAVR_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-base=$cache/base
-
-mkdir -p "$cache"
-if [ ! -f "$base/.complete" ]; then
-    echo "== debootstrap bookworm into $base"
-    rm -rf "$base.tmp"
-    debootstrap --variant=minbase bookworm "$base.tmp" "$mirror" >"$cache/debootstrap.log" 2>&1 \
-        || { tail -20 "$cache/debootstrap.log" >&2; exit 1; }
-    touch "$base.tmp/.complete"
-    rm -rf "$base"
-    mv "$base.tmp" "$base"
-fi
-
-root=$(mktemp -d "$cache/run.XXXXXX")
-cleanup() {
-    umount "$root/proc" 2>/dev/null || true
-    rm -rf "$root"
-}
-trap cleanup EXIT INT TERM
-cp -a "$base/." "$root/"
-cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
-mount -t proc proc "$root/proc"
+. "$(dirname "$0")/chroot-common.sh"
 cp "$deb" "$root/tmp/"
 pkg=/tmp/$(basename "$deb")
 

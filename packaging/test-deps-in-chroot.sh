@@ -16,34 +16,9 @@ set -eu
 
 setup=${1:-pipewire-audio}
 case $setup in pipewire-audio|pulseaudio|none) ;; *) echo "usage: $0 pipewire-audio|pulseaudio|none" >&2; exit 2 ;; esac
-[ "$(id -u)" -eq 0 ] || { echo "$0 needs root (debootstrap, chroot)" >&2; exit 2; }
-command -v debootstrap >/dev/null || { echo "$0 needs debootstrap" >&2; exit 2; }
 src=$(cd "$(dirname "$0")/.." && pwd)
-
-cache=${TAVR_CHROOT_CACHE:-/var/tmp/tavrin-package-test}
-mirror=${TAVR_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-base=$cache/base
+. "$(dirname "$0")/chroot-common.sh"
 mkdir -p "$cache/archives/partial"
-if [ ! -f "$base/.complete" ]; then
-    echo "== debootstrap bookworm into $base"
-    rm -rf "$base.tmp"
-    debootstrap --variant=minbase bookworm "$base.tmp" "$mirror" >"$cache/debootstrap.log" 2>&1 \
-        || { tail -20 "$cache/debootstrap.log" >&2; exit 1; }
-    touch "$base.tmp/.complete"
-    rm -rf "$base"
-    mv "$base.tmp" "$base"
-fi
-
-root=$(mktemp -d "$cache/run.XXXXXX")
-cleanup() {
-    umount "$root/var/cache/apt/archives" 2>/dev/null || true
-    umount "$root/proc" 2>/dev/null || true
-    rm -rf "$root"
-}
-trap cleanup EXIT INT TERM
-cp -a "$base/." "$root/"
-cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
-mount -t proc proc "$root/proc"
 mount --bind "$cache/archives" "$root/var/cache/apt/archives"
 mkdir -p "$root/src"
 for f in Makefile scripts; do cp -a "$src/$f" "$root/src/"; done
