@@ -8,9 +8,18 @@
 
 #include <QtGlobal>
 
+#include <ctime>
 #include <memory>
 
 // Interleaved PCM as WAV stores it: 8-bit unsigned or 16-bit signed little-endian.
+// The backends' clock for telling a stalled stream, in nanoseconds.
+inline qint64 monotonicNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
 struct AudioFormat {
     int rate = 0;
     int bits = 0;

@@ -20,13 +20,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcAudio)
 
 namespace {
 
-qint64 monotonicNs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
 void quietAlsa(const char *, int, const char *, int, const char *, ...) {}
 void quietJack(const char *) {}
 

@@ -21,13 +21,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcAudio)
 
 namespace {
 
-qint64 monotonicNs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
 // What the server and the mixers show for Tavrin, on the client and on every stream.
 void describeTavrin(pa_proplist *p)
 {

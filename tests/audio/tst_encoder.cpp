@@ -3,6 +3,7 @@
 
 // Saving a take as WAV, FLAC or Ogg Vorbis from a spool: FLAC gives back every sample, and a
 // cancelled or failed save leaves the folder as it was.
+#include "wavtestutil.h"
 #include "encoder.h"
 #include "tmediaplayer.h"
 
@@ -103,13 +104,7 @@ class TstEncoder : public QObject {
 private slots:
     void everyFormatKeepsTheTake_data()
     {
-        QTest::addColumn<int>("rate");
-        QTest::addColumn<int>("bits");
-        QTest::addColumn<int>("channels");
-        for (int rate : {11025, 22050, 44100})
-            for (int bits : {8, 16})
-                for (int channels : {1, 2})
-                    QTest::addRow("%d-%d-%d", rate, bits, channels) << rate << bits << channels;
+        wavtest::addTwelveFormats();
     }
 
     // FLAC must give back exactly the spool's samples; Vorbis keeps the format and the length.

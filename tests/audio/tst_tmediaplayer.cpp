@@ -189,13 +189,7 @@ private slots:
 
     void templateOpensInItsFormat_data()
     {
-        QTest::addColumn<int>("rate");
-        QTest::addColumn<int>("bits");
-        QTest::addColumn<int>("channels");
-        for (int rate : {11025, 22050, 44100})
-            for (int bits : {8, 16})
-                for (int channels : {1, 2})
-                    QTest::addRow("%d-%d-%d", rate, bits, channels) << rate << bits << channels;
+        addTwelveFormats();
     }
     void templateOpensInItsFormat()
     {

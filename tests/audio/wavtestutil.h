@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QTest>
 
 #include <sndfile.h>
 
@@ -91,6 +92,18 @@ inline Sound readSound(const QString &path)
     for (short v : raw)
         s.samples.push_back(s.subtype == SF_FORMAT_PCM_U8 ? (v >> 8) + 128 : v);
     return s;
+}
+
+// The twelve recording formats as a QtTest data table: columns rate, bits, channels.
+inline void addTwelveFormats()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<int>("channels");
+    for (int rate : {11025, 22050, 44100})
+        for (int bits : {8, 16})
+            for (int channels : {1, 2})
+                QTest::addRow("%d-%d-%d", rate, bits, channels) << rate << bits << channels;
 }
 
 } // namespace wavtest
