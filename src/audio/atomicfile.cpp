@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -294,11 +295,15 @@ quint32 AtomicFile::commit() {
     }
     const bool closed = ::close(m_fd) == 0;
     m_fd = -1;
-    ::fsync(m_dirFd);  // the data is safe already; a lost name would be found by fsck
+    // Until the folder is synced the name can vanish in a power cut, and with it the save.
+    const bool named = ::fsync(m_dirFd) == 0;
+    const int dirErr = errno;
     ::close(m_dirFd);
     m_dirFd = -1;
     if (!closed)
         return fail(kWriteFailed, reasonFor(EIO));
+    if (!named)
+        return fail(kWriteFailed, reasonFor(dirErr));
     return 0;
 }
 
@@ -364,10 +369,25 @@ bool makePrivatePath(const QString &dir) {
         // mkdir's mode is cut by the umask, which can only make it stricter than 0700.
         const QByteArray part = path.left(i);
         struct stat st {};
-        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST &&
-            (::stat(part.constData(), &st) != 0 || !S_ISDIR(st.st_mode)))
+        if (::mkdir(part.constData(), 0700) == 0) {
+            const QByteArray parent = part.left(std::max<qsizetype>(1, part.lastIndexOf('/')));
+            if (!syncFolder(QFile::decodeName(parent)))
+                return false;
+        } else if (errno != EEXIST && (::stat(part.constData(), &st) != 0 || !S_ISDIR(st.st_mode))) {
             return false;
+        }
     }
     struct stat st {};
     return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool syncFolder(const QString &dir) {
+    const int dfd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0)
+        return false;
+    const bool ok = ::fsync(dfd) == 0;
+    const int err = errno;
+    ::close(dfd);
+    errno = err;
+    return ok;
 }

@@ -80,5 +80,10 @@ int openRegularFile(const QString &path, int flags = O_RDONLY);
 bool readRegularFile(const QString &path, qint64 maxBytes, QByteArray *out);
 
 // Creates dir and any missing parents, each new one 0700: the folders are the user's alone.
-// True when dir is a folder afterwards.
+// Each new folder's name is synced into its parent, so a power cut cannot take the folder (and
+// what is later written in it) away. True when dir is a folder afterwards.
 bool makePrivatePath(const QString &dir);
+
+// Makes the names in dir durable: what was created, renamed or removed there survives a power
+// cut only once this has returned true (errno set otherwise).
+bool syncFolder(const QString &dir);

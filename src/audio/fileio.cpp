@@ -82,10 +82,27 @@ bool copyRange(int in, qint64 inOff, int out, qint64 outOff, qint64 len)
     return true;
 }
 
-// Like copyRange, but only the parts of the source that hold data: a hole (a sparse spool) is
-// skipped and stays a hole in the copy, for the caller to size the file over.
-static bool copyAllocated(int in, qint64 inOff, int out, qint64 outOff, qint64 len)
+// Writes len bytes of fill at off.
+static bool fillRange(int out, qint64 off, qint64 len, char fill)
 {
+    std::vector<char> buf(size_t(std::min<qint64>(len, 1 << 20)), fill);
+    for (qint64 done = 0; done < len;) {
+        const qint64 n = std::min<qint64>(len - done, qint64(buf.size()));
+        if (!writeAllAt(out, buf.data(), n, off + done))
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+// Like copyRange, but only the parts of the source that hold data: a hole (a sparse spool) is
+// skipped and stays a hole in the copy, for the caller to size the file over. A hole reads as
+// zeros; where zero is not silence (8-bit samples) it is written as silence instead.
+static bool copyAllocated(int in, qint64 inOff, int out, qint64 outOff, qint64 len, char silence)
+{
+    const auto hole = [&](qint64 from, qint64 to) {
+        return silence == 0 || from >= to || fillRange(out, outOff + (from - inOff), to - from, silence);
+    };
     const qint64 end = inOff + len;
     struct stat st {};
     if (::fstat(in, &st) != 0)
@@ -98,17 +115,19 @@ static bool copyAllocated(int in, qint64 inOff, int out, qint64 outOff, qint64 l
     while (pos < end) {
         const off_t data = ::lseek(in, pos, SEEK_DATA);
         if (data < 0 && errno == ENXIO)
-            return true;  // only a hole up to the end of the file
+            return hole(pos, end);  // only a hole up to the end of the file
         if (data < 0)  // the file system cannot tell: copy it all
             return copyRange(in, pos, out, outOff + (pos - inOff), end - pos);
         if (data >= end)
-            return true;
-        off_t hole = ::lseek(in, data, SEEK_HOLE);
-        if (hole < 0 || hole > end)
-            hole = end;
-        if (!copyRange(in, data, out, outOff + (data - inOff), hole - data))
+            return hole(pos, end);
+        if (!hole(pos, data))
             return false;
-        pos = hole;
+        off_t next = ::lseek(in, data, SEEK_HOLE);
+        if (next < 0 || next > end)
+            next = end;
+        if (!copyRange(in, data, out, outOff + (data - inOff), next - data))
+            return false;
+        pos = next;
     }
     return true;
 }
@@ -133,7 +152,8 @@ quint32 writeWavFile(const QString &path, const AudioFormat &format, int dataFd,
         constexpr qint64 kPiece = 64LL << 20;
         for (qint64 done = 0; ok && done < dataBytes; done += kPiece) {
             const qint64 n = std::min(kPiece, dataBytes - done);
-            ok = copyAllocated(dataFd, dataOffset + done, fd, header.size() + done, n);
+            ok = copyAllocated(dataFd, dataOffset + done, fd, header.size() + done, n,
+                               format.bits == 8 ? char(0x80) : char(0));
             if (ok)
                 ::sync_file_range(fd, header.size() + done, n, SYNC_FILE_RANGE_WRITE);
         }

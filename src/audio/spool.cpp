@@ -11,11 +11,13 @@
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -30,32 +32,40 @@ using Clock = std::chrono::steady_clock;
 std::atomic<unsigned> g_counter{0};
 std::atomic<SpoolIoHook> g_hook{nullptr};
 
-bool hookAllows(SpoolIo op)
+bool hookAllows(const SpoolIoCall &call)
 {
     const SpoolIoHook hook = g_hook.load(std::memory_order_relaxed);
     if (!hook)
         return true;
     errno = 0;
-    if (hook(op))
+    if (hook(call))
         return true;
     if (errno == 0)
         errno = EIO;
     return false;
 }
 
-bool syncFolder(const QString &dir)
+bool hookAllows(SpoolIo op, const char *path = nullptr)
 {
-    const int dfd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0)
-        return false;
-    const bool ok = ::fsync(dfd) == 0;
-    ::close(dfd);
-    return ok;
+    SpoolIoCall call{op};
+    call.path = path;
+    return hookAllows(call);
+}
+
+bool syncSpoolFolder(const QString &dir)
+{
+    const QByteArray native = QFile::encodeName(dir);
+    return hookAllows(SpoolIo::FolderSync, native.constData()) && syncFolder(dir);
 }
 
 // Renames without ever replacing what is at to.
 bool renameNoReplace(const QByteArray &from, const QByteArray &to)
 {
+    SpoolIoCall call{SpoolIo::Rename};
+    call.path = from.constData();
+    call.to = to.constData();
+    if (!hookAllows(call))
+        return false;
     if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS)
@@ -67,16 +77,36 @@ bool renameNoReplace(const QByteArray &from, const QByteArray &to)
     return true;
 }
 
+void removeFile(const QByteArray &path)
+{
+    if (hookAllows(SpoolIo::Remove, path.constData()))
+        ::unlink(path.constData());
+}
+
+// Told apart from the spools of other copies by more than the process id: inside a sandbox or
+// a container every start may get the same one.
+QString processToken()
+{
+    static const QString token = QStringLiteral("%1-%2")
+                                     .arg(::getpid())
+                                     .arg(QRandomGenerator::system()->generate(), 8, 16, QLatin1Char('0'));
+    return token;
+}
+
 } // namespace
 
 void setSpoolIoHook(SpoolIoHook hook) { g_hook.store(hook); }
 
-Spool::Spool(QString dir) : m_dir(std::move(dir)) {}
+Spool::Spool(QString dir) : m_dir(std::move(dir))
+{
+    ::sem_init(&m_kick, 0, 0);
+}
 
 Spool::~Spool()
 {
     stopDiskThread();
     discard();
+    ::sem_destroy(&m_kick);
 }
 
 bool Spool::create(const AudioFormat &format)
@@ -89,12 +119,13 @@ bool Spool::create(const AudioFormat &format)
         return false;
     const QDir dir(m_dir);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const unsigned n = g_counter.fetch_add(1);
-        // Born under a name that recovery passes over, and locked before it gets its own, so
-        // no other copy can ever take a live spool for an orphan.
-        const QByteArray birth = QFile::encodeName(dir.filePath(
-            QStringLiteral(".new-%1-%2.wav").arg(::getpid()).arg(n)));
-        const QString path = dir.filePath(QStringLiteral("spool-%1-%2.wav").arg(::getpid()).arg(n));
+        const QString stem = QStringLiteral("%1-%2.wav").arg(processToken()).arg(g_counter.fetch_add(1));
+        // Born under a name that recovery passes over while it is locked, and locked before it
+        // gets its own, so no other copy can ever take a live spool for an orphan.
+        const QByteArray birth = QFile::encodeName(dir.filePath(QLatin1String(SpoolNames::kBirth) + stem));
+        const QString path = dir.filePath(QLatin1String(SpoolNames::kLive) + stem);
+        if (!hookAllows(SpoolIo::Create, birth.constData()))
+            return false;
         const int fd = ::open(birth.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (errno == EEXIST)
@@ -102,23 +133,41 @@ bool Spool::create(const AudioFormat &format)
             return false;
         }
         const QByteArray header = WavHeaderWriter(format).spoolHeader(0);
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !writeAllAt(fd, header.constData(), header.size(), 0)) {
-            ::unlink(birth.constData());
-            ::close(fd);
-            return false;
+        struct stat st {};
+        SpoolIoCall write{SpoolIo::HeaderWrite};
+        write.path = birth.constData();
+        write.data = header.constData();
+        write.len = header.size();
+        // The header is synced before the spool is named: a named spool always reads as a WAV
+        // file, even after a power cut.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            ::close(fd);  // a recovering copy took it for litter and will remove it
+            continue;
         }
-        if (!renameNoReplace(birth, QFile::encodeName(path))) {
-            const bool taken = errno == EEXIST;
-            ::unlink(birth.constData());
+        if (::fstat(fd, &st) != 0 || st.st_nlink == 0 ||
+            !hookAllows(write) || !writeAllAt(fd, header.constData(), header.size(), 0) ||
+            !hookAllows(SpoolIo::Sync, birth.constData()) || ::fdatasync(fd) != 0) {
+            const bool gone = st.st_nlink == 0;  // taken away as litter before it was locked
+            removeFile(birth);
             ::close(fd);
-            if (taken)
+            if (gone)
                 continue;
             return false;
         }
-        if (!syncFolder(m_dir))
+        if (!renameNoReplace(birth, QFile::encodeName(path))) {
+            const bool again = errno == EEXIST || errno == ENOENT;
+            removeFile(birth);
+            ::close(fd);
+            if (again)
+                continue;
+            return false;
+        }
+        if (!syncSpoolFolder(m_dir))
             qCWarning(lcAudio) << "could not sync the spool folder" << m_dir;
         m_fd = fd;
         m_path = path;
+        m_stem = stem;
+        m_saved = false;
         m_dataBytes = 0;
         m_durable = true;
         return true;
@@ -138,9 +187,11 @@ void Spool::discard()
 {
     stopDiskThread();
     if (m_fd >= 0) {
-        // Unlinked while still locked: a recovering copy cannot pick up a discarded take.
-        ::unlink(QFile::encodeName(m_path).constData());
+        // Unlinked while still locked: a recovering copy cannot pick up a discarded take. The
+        // folder is synced, or a power cut could bring the take back as an orphan.
+        removeFile(QFile::encodeName(m_path));
         ::close(m_fd);
+        syncSpoolFolder(m_dir);
     }
     m_fd = -1;
     m_path.clear();
@@ -155,6 +206,20 @@ void Spool::keep()
     m_fd = -1;
     m_path.clear();
     m_dataBytes = 0;
+}
+
+bool Spool::setSaved(bool saved)
+{
+    if (m_fd < 0 || m_saved == saved)
+        return true;
+    const QString to = QDir(m_dir).filePath(QLatin1String(saved ? SpoolNames::kSaved : SpoolNames::kLive) + m_stem);
+    if (!renameNoReplace(QFile::encodeName(m_path), QFile::encodeName(to))) {
+        qCWarning(lcAudio) << "could not rename the spool" << m_path << std::strerror(errno);
+        return false;
+    }
+    m_path = to;
+    m_saved = saved;
+    return syncSpoolFolder(m_dir);
 }
 
 void Spool::fail(quint32 code)
@@ -172,16 +237,34 @@ quint32 Spool::pendingFault() const
     return m_dropped.load() > 0 ? quint32(MCIERR_WAVE_OVERRUN) : 0u;
 }
 
-// Rewrites the header's sizes and makes the samples durable. A failure is a disk fault, and
-// after a failed sync nothing in the file is claimed durable again.
-bool Spool::syncHeader()
+// Brings the header's sizes up to date (in the page cache: a killed program keeps it). A
+// failure is a disk fault, and the file is no longer trusted to be whole.
+bool Spool::writeHeader()
 {
     if (m_fd < 0)
         return true;
     const QByteArray h = WavHeaderWriter(m_format).spoolHeader(m_dataBytes.load());
-    const bool written = hookAllows(SpoolIo::HeaderWrite) && writeAllAt(m_fd, h.constData(), h.size(), 0);
-    const bool synced = written && hookAllows(SpoolIo::Sync) && ::fdatasync(m_fd) == 0;
-    if (!synced) {
+    SpoolIoCall call{SpoolIo::HeaderWrite};
+    call.data = h.constData();
+    call.len = h.size();
+    if (!hookAllows(call) || !writeAllAt(m_fd, h.constData(), h.size(), 0)) {
+        qCWarning(lcAudio) << "spool header write failed:" << std::strerror(errno);
+        m_durable = false;
+    }
+    if (!m_durable) {
+        fail(MCIERR_FILE_WRITE);
+        return false;
+    }
+    return true;
+}
+
+// Makes what the file holds durable. After a failed sync nothing in the file is claimed
+// durable again.
+bool Spool::syncData()
+{
+    if (m_fd < 0)
+        return true;
+    if (!hookAllows(SpoolIo::Sync) || ::fdatasync(m_fd) != 0) {
         qCWarning(lcAudio) << "spool sync failed:" << std::strerror(errno);
         m_durable = false;
     }
@@ -192,12 +275,45 @@ bool Spool::syncHeader()
     return true;
 }
 
+bool Spool::syncHeader()
+{
+    // Both, even after a failure of the first: what can still be made durable is.
+    const bool header = writeHeader();
+    return syncData() && header;
+}
+
+// Appends samples and then the header that counts them, so a file cut anywhere in between
+// still reads as a valid recording. Write-back starts at once, which leaves the next sync
+// little to do.
+bool Spool::appendData(const void *data, qint64 len)
+{
+    const qint64 off = WavHeaderWriter::kSpoolHeaderSize + m_dataBytes.load();
+    SpoolIoCall call{SpoolIo::Write};
+    call.data = data;
+    call.len = len;
+    call.offset = off;
+    qint64 written = 0;
+    const bool ok = hookAllows(call) && writeAllAt(m_fd, data, len, off, &written);
+    const int err = errno;
+    m_dataBytes += written - written % m_bpf;
+    if (written > 0) {
+        writeHeader();
+        ::sync_file_range(m_fd, off, written, SYNC_FILE_RANGE_WRITE);
+    }
+    if (!ok) {
+        qCWarning(lcAudio) << "spool write failed:" << std::strerror(err);
+        fail(MCIERR_FILE_WRITE);
+    }
+    return ok && !m_failed.load();
+}
+
 // --- capture ----------------------------------------------------------------------------
 
 void Spool::beginCapture(bool threaded)
 {
     m_threaded = threaded;
     m_sinceSync = 0;
+    m_syncedOnce = false;
     m_failed = false;
     m_failCode = 0;
     m_dropped = 0;
@@ -212,19 +328,18 @@ void Spool::beginCapture(bool threaded)
 
 qint64 Spool::writeInline(const void *data, qint64 frames)
 {
-    const qint64 off = WavHeaderWriter::kSpoolHeaderSize + m_dataBytes.load();
-    qint64 written = 0;
-    const bool ok = hookAllows(SpoolIo::Write) && writeAllAt(m_fd, data, frames * m_bpf, off, &written);
-    const qint64 whole = written / m_bpf;
-    m_dataBytes += whole * m_bpf;
+    const qint64 before = m_dataBytes.load();
+    const bool ok = appendData(data, frames * m_bpf);
+    const qint64 whole = (m_dataBytes.load() - before) / m_bpf;
     m_sinceSync += whole;
-    if (!ok) {
-        fail(MCIERR_FILE_WRITE);
+    if (!ok)
         return -1;
-    }
-    if (m_sinceSync >= m_format.rate) {
+    const qint64 due = m_syncedOnce ? qint64(m_format.rate) * kSyncEveryMs / 1000
+                                    : qint64(m_format.rate) * kFirstSyncMs / 1000;
+    if (m_sinceSync >= due) {
         m_sinceSync = 0;
-        if (!syncHeader())
+        m_syncedOnce = true;
+        if (!syncData())
             return -1;
     }
     return whole;
@@ -240,7 +355,16 @@ qint64 Spool::write(const void *data, qint64 frames)
     m_ring->write(data, size_t(fit * m_bpf));
     if (fit < frames)
         m_dropped.fetch_add(frames - fit, std::memory_order_relaxed);
+    kick();
     return fit;
+}
+
+// Any thread, the audio thread included: at most one wake-up for the disk thread per batch of
+// audio, however many pieces a fragment arrives in.
+void Spool::kick()
+{
+    if (!m_kicked.exchange(true, std::memory_order_acq_rel))
+        ::sem_post(&m_kick);
 }
 
 void Spool::flush()
@@ -341,45 +465,70 @@ void Spool::stopDiskThread()
         m_quit = true;
         ++m_requestSeq;
     }
-    m_wake.notify_all();
+    ::sem_post(&m_kick);
     m_disk.join();
     m_job = Job::None;
 }
 
 // Hands the disk thread a job and waits until it has taken it up (with a flush: until
-// everything the ring held has reached the file and the header is current).
+// everything the ring held has reached the file and the file is synced).
 void Spool::request(Job job, bool flush)
 {
     std::unique_lock lock(m_mutex);
     m_job = job;
     m_flush = m_flush || flush;
     const quint64 seq = ++m_requestSeq;
-    m_wake.notify_all();
+    ::sem_post(&m_kick);
     m_done.wait(lock, [&] { return m_doneSeq >= seq; });
 }
 
+namespace {
+// Waits for a post, or until the deadline (none: for ever).
+void waitForKick(sem_t *sem, std::optional<Clock::time_point> until)
+{
+    if (!until) {
+        while (::sem_wait(sem) != 0 && errno == EINTR) {}
+        return;
+    }
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(until->time_since_epoch()).count();
+    timespec ts{time_t(ns / 1000000000), long(ns % 1000000000)};
+    while (::sem_clockwait(sem, CLOCK_MONOTONIC, &ts) != 0 && errno == EINTR) {}
+}
+}  // namespace
+
 void Spool::diskLoop()
 {
-    auto lastSync = Clock::now();
+    // Capture: woken by each fragment, which goes to the file at once; synced on a fixed
+    // cadence counted from the take's first audio, so a slow sync does not push the next one
+    // back. Playback: the ring holds 8 s, so filling it once a second (briskly in the first
+    // second) keeps the thread almost always asleep.
     Job lastJob = Job::None;
     auto jobSince = Clock::now();
-    std::unique_lock lock(m_mutex);
-    while (!m_quit) {
-        const auto asked = [&] { return m_quit || m_requestSeq != m_doneSeq; };
-        if (m_job != lastJob) {
-            lastJob = m_job;
-            jobSince = Clock::now();
+    std::optional<Clock::time_point> nextSync;
+    for (;;) {
+        std::optional<Clock::time_point> until;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_quit)
+                break;
+            if (m_job != lastJob) {
+                lastJob = m_job;
+                jobSince = Clock::now();
+                nextSync.reset();
+            }
+            const bool asked = m_requestSeq != m_doneSeq;
+            if (!asked && m_job == Job::Record)
+                until = nextSync;
+            else if (!asked && m_job == Job::Play)
+                until = Clock::now() + std::chrono::milliseconds(
+                                           Clock::now() - jobSince < std::chrono::seconds(1) ? 10 : 1000);
+            else if (asked)
+                until = Clock::now();
         }
-        if (m_job == Job::None) {
-            // Idle between streams: asleep until asked, so an open device costs no wake-ups.
-            m_wake.wait(lock, asked);
-        } else {
-            // The ring holds 8 s: waking once a second, to write and sync, keeps the thread
-            // almost always asleep. The first second of a stream is served briskly, so a
-            // recording reaches the disk at once.
-            const bool starting = Clock::now() - jobSince < std::chrono::seconds(1);
-            m_wake.wait_for(lock, std::chrono::milliseconds(starting ? 10 : 1000), asked);
-        }
+        waitForKick(&m_kick, until);
+        m_kicked.store(false, std::memory_order_release);
+
+        std::unique_lock lock(m_mutex);
         if (m_quit)
             break;
         const Job job = m_job;
@@ -387,11 +536,16 @@ void Spool::diskLoop()
         const quint64 seq = m_requestSeq;
         lock.unlock();
         if (job == Job::Record) {
+            const qint64 before = m_dataBytes.load();
             drainRing();
-            if (flush || Clock::now() - lastSync >= std::chrono::milliseconds(950)) {
+            const auto now = Clock::now();
+            if (!nextSync && m_dataBytes.load() > before)
+                nextSync = now + std::chrono::milliseconds(kFirstSyncMs);
+            if (flush || (nextSync && now >= *nextSync)) {
                 if (!m_failed.load())
-                    syncHeader();
-                lastSync = Clock::now();
+                    syncData();
+                while (nextSync && *nextSync <= now)
+                    *nextSync += std::chrono::milliseconds(kSyncEveryMs);
             }
         } else if (job == Job::Play) {
             fillRing();
@@ -402,6 +556,7 @@ void Spool::diskLoop()
         m_doneSeq = seq;
         m_done.notify_all();
     }
+    std::lock_guard lock(m_mutex);
     m_doneSeq = m_requestSeq;
     m_done.notify_all();
 }
@@ -414,14 +569,7 @@ void Spool::drainRing()
             return;
         if (m_failed.load())
             continue;  // keep the ring moving; what is on disk stays
-        const qint64 off = WavHeaderWriter::kSpoolHeaderSize + m_dataBytes.load();
-        qint64 written = 0;
-        const bool ok = hookAllows(SpoolIo::Write) && writeAllAt(m_fd, m_buffer.data(), qint64(n), off, &written);
-        m_dataBytes += written - written % m_bpf;
-        if (!ok) {
-            qCWarning(lcAudio) << "spool write failed:" << std::strerror(errno);
-            fail(MCIERR_FILE_WRITE);
-        }
+        appendData(m_buffer.data(), qint64(n));
     }
 }
 

@@ -2,10 +2,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The recording on disk: a WAV file in the per-user spool folder that is valid at every
-// moment. Its header is rewritten and its samples synced every second, so a crash of the
-// program or the machine loses at most the last second; the next start saves what is left
-// (spoolrecovery.h). With a real-time backend the samples pass through a ring to a disk thread
-// of the spool's own, so the audio thread never waits on the disk.
+// moment. Each fragment of audio is written to it (with its header) as it arrives, so a killed
+// program loses nothing the file had been handed; the samples are synced soon after the first
+// audio and then every second, so a power cut loses at most about a second. The next start
+// saves what is left (spoolrecovery.h). With a real-time backend the samples pass through a
+// ring to a disk thread of the spool's own, so the audio thread never waits on the disk.
 #pragma once
 
 #include "audiobackend.h"
@@ -16,16 +17,36 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <semaphore.h>
 #include <thread>
 #include <vector>
 
 class SpscRing;
 
-// Test hook for the spool's own writes and syncs: returning false makes that call fail as
-// the disk would (errno is set to what the hook leaves there, EIO if it leaves none).
-enum class SpoolIo { Write, HeaderWrite, Sync };
-using SpoolIoHook = bool (*)(SpoolIo op);
+// Test hook for the spool's own file operations. It sees each one before it is made (for a
+// write: the bytes and where they go; for a rename: both names); returning false makes that
+// call fail as the disk would (errno is set to what the hook leaves there, EIO if it leaves
+// none).
+enum class SpoolIo { Write, HeaderWrite, Sync, Create, Rename, Remove, FolderSync };
+struct SpoolIoCall {
+    SpoolIo op;
+    const char *path = nullptr;  // the file, or the folder for FolderSync
+    const char *to = nullptr;    // Rename: the new name
+    const void *data = nullptr;  // Write, HeaderWrite
+    qint64 len = 0;
+    qint64 offset = 0;
+};
+using SpoolIoHook = bool (*)(const SpoolIoCall &call);
 void setSpoolIoHook(SpoolIoHook hook);
+
+// Names in the spool folder. A live spool is "spool-*.wav"; one whose whole take has been
+// saved is "saved-*.wav"; one being born is ".new-*.wav". Each is locked (flock) by its owner
+// for as long as it lives, so an unlocked one belongs to no running copy.
+namespace SpoolNames {
+inline constexpr const char *kLive = "spool-";
+inline constexpr const char *kSaved = "saved-";
+inline constexpr const char *kBirth = ".new-";
+}
 
 class Spool {
 public:
@@ -49,6 +70,9 @@ public:
     void discard();
     // Closes the file and leaves it for the next start to recover.
     void keep();
+    // Marks the take as saved whole (or no longer so, when recording goes on): a saved one is
+    // never recovered. False when the mark could not be made durable.
+    bool setSaved(bool saved);
 
     // Capture. beginCapture starts a take's counters; threaded: through the ring and the disk
     // thread, else every write goes to the file inline.
@@ -75,11 +99,19 @@ public:
     // Frames the current take lost because the ring was full.
     qint64 droppedFrames() const { return m_dropped.load(); }
 
+    // How soon after a take's first audio its first sync comes, and how often after that.
+    static constexpr int kFirstSyncMs = 200;
+    static constexpr int kSyncEveryMs = 1000;
+
 private:
     enum class Job { None, Record, Play };
 
     void fail(quint32 code);
+    bool writeHeader();
+    bool syncData();
     bool syncHeader();
+    bool appendData(const void *data, qint64 len);
+    void kick();
     void startDiskThread();
     void stopDiskThread();
     void request(Job job, bool flush);
@@ -93,11 +125,14 @@ private:
     int m_bpf = 1;
     int m_fd = -1;
     QString m_path;
+    QString m_stem;  // the name without its "spool-"/"saved-" prefix
+    bool m_saved = false;
     std::atomic<qint64> m_dataBytes{0};
     bool m_durable = true;  // false once a sync failed: later syncs prove nothing
 
     bool m_threaded = false;
     qint64 m_sinceSync = 0;  // inline capture: frames since the last sync
+    bool m_syncedOnce = false;  // inline capture: the take's first sync has been made
     std::atomic<bool> m_failed{false};
     std::atomic<quint32> m_failCode{0};
     std::atomic<qint64> m_dropped{0};
@@ -111,7 +146,10 @@ private:
     std::unique_ptr<SpscRing> m_ring;
     std::thread m_disk;
     std::mutex m_mutex;
-    std::condition_variable m_wake;
+    // Wakes the disk thread: posted by the audio thread once per fragment (sem_post neither
+    // blocks nor allocates) and by every request.
+    sem_t m_kick;
+    std::atomic<bool> m_kicked{false};
     std::condition_variable m_done;
     Job m_job = Job::None;
     bool m_flush = false;

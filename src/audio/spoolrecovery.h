@@ -17,6 +17,8 @@ struct RecoveredTake {
 
 // Saves every orphaned spool in spoolDir into targetDir as "mmddhhnnss.wav" (the spool's last
 // change), with "-2", "-3"... where that name is taken. A spool is removed only once its copy
-// is safely on disk; one that cannot be saved stays for the next start. Spools held by a
-// running copy of the program (they are locked) are never touched, and empty ones are removed.
+// is safely on disk; one that cannot be saved or read stays for the next start and is listed
+// with an empty savedAs. Spools held by a running copy of the program (they are locked) are
+// never touched; empty ones, takes that were saved whole and spools that died being born are
+// removed without a word.
 QList<RecoveredTake> recoverOrphanedSpools(const QString &spoolDir, const QString &targetDir);

@@ -394,6 +394,12 @@ void TMediaPlayer::Record()
         d->setFault(MCIERR_SPOOL_CREATE);
         return;
     }
+    // What is recorded now is saved nowhere yet: recovery must find it again.
+    if (!d->spool.setSaved(false)) {
+        d->errorCode = MCIERR_FILE_WRITE;
+        d->setFault(MCIERR_FILE_WRITE);
+        return;
+    }
     // A recording only grows at its end.
     d->posFrames = d->totalFrames;
     d->takeStartFrame = d->totalFrames;
@@ -544,3 +550,11 @@ DeviceFault TMediaPlayer::takeFault()
 AudioBackend &TMediaPlayer::backend() { return *d->backend; }
 
 QString TMediaPlayer::spoolPath() const { return d->spool.path(); }
+
+qint64 TMediaPlayer::DataBytes() const { return d->totalFrames.load() * d->bpf; }
+
+void TMediaPlayer::MarkSaved()
+{
+    if (d->opened && d->mode != ModeRecording && !d->spool.setSaved(true))
+        qCWarning(lcAudio) << "the saved take could not be marked; a crash now would recover it again";
+}

@@ -118,6 +118,11 @@ public:
 
     // The file that holds the current recording (empty before the first Record of an Open).
     QString spoolPath() const;
+    // The recording's sample bytes so far (what a save now would write, once it has stopped).
+    qint64 DataBytes() const;
+    // The whole recording has been saved: after a crash it is not recovered a second time.
+    // The next Record takes the mark away again.
+    void MarkSaved();
 
 private:
     struct Impl;

@@ -134,24 +134,21 @@ QString capToBytes(const QString &value, int maxBytes) {
 
 // What a read finds: the document, or nothing when the file does not exist. A file that
 // exists but cannot be read is an error for a writer, which must not replace what it
-// could not see; so is one too large to be read whole.
+// could not see.
 enum class LoadResult { Loaded, Missing, Unreadable };
 
-// Nothing the program writes comes near this; a larger file is not read past it, so a huge
+// Nothing the program writes goes past this; a larger file is not read past it, so a huge
 // or endless file cannot stall the start.
 constexpr qint64 kIniMaxBytes = 1 << 20;
 
-LoadResult loadDocument(const QString &fileName, IniDocument *doc, bool forWrite) {
+LoadResult loadDocument(const QString &fileName, IniDocument *doc) {
     QByteArray bytes;
     // Never through a link, never a FIFO or a device: only a regular file is settings.
     if (!readRegularFile(fileName, kIniMaxBytes + 1, &bytes))
         return errno == ENOENT ? LoadResult::Missing : LoadResult::Unreadable;
-    if (bytes.size() > kIniMaxBytes) {
-        if (forWrite)
-            return LoadResult::Unreadable;
-        // A cut line, or a cut character, must not change how the rest reads.
+    // A cut line, or a cut character, must not change how the rest reads.
+    if (bytes.size() > kIniMaxBytes)
         bytes.truncate(bytes.lastIndexOf('\n', kIniMaxBytes - 1) + 1);
-    }
     *doc = IniDocument::parse(bytes);
     return LoadResult::Loaded;
 }
@@ -162,8 +159,7 @@ LoadResult loadDocument(const QString &fileName, IniDocument *doc, bool forWrite
 
 // Replaces the file in one step (AtomicFile): a crash or a full disk leaves the old file. A
 // link planted in the file's place is replaced, never written through.
-void saveDocument(const QString &fileName, const IniDocument &doc) {
-    const QByteArray bytes = doc.serialize();
+void saveDocument(const QString &fileName, const QByteArray &bytes) {
     AtomicFile file(fileName, AtomicFile::Mode::Replace, AtomicFile::Links::Replace);
     if (file.open() != 0)
         throwWriteError(fileName);
@@ -190,15 +186,27 @@ QString readValue(const IniDocument &doc, const QString &section, const QString 
 IniDocument writeProfile(const QString &section, const QString &key, const std::optional<QString> &value,
                          const QString &fileName) {
     IniDocument doc;
-    if (loadDocument(fileName, &doc, true) == LoadResult::Unreadable)
+    if (loadDocument(fileName, &doc) == LoadResult::Unreadable)
         throwWriteError(fileName);
-    if (!value) {
-        if (!doc.removeKey(section, key))
-            return doc;
-    } else {
-        doc.setValue(section, key, *value);
+    const auto change = [&] { return value ? (doc.setValue(section, key, *value), true) : doc.removeKey(section, key); };
+    if (!change())
+        return doc;
+    QByteArray bytes = doc.serialize();
+    // Every file written here must read back whole: a file past the limit keeps what a read
+    // sees of it, and one that would outgrow the limit rewritten (a damaged file turned into
+    // UTF-8 can nearly double) keeps only its first half MiB, which leaves the program's own
+    // keys room for a long time. The rest could not have been read anyway.
+    if (bytes.size() > kIniMaxBytes) {
+        doc.keepFirstBytes(kIniMaxBytes / 2);
+        change();
+        bytes = doc.serialize();
     }
-    saveDocument(fileName, doc);
+    if (bytes.size() > kIniMaxBytes) {
+        doc = IniDocument();
+        change();
+        bytes = doc.serialize();
+    }
+    saveDocument(fileName, bytes);
     return doc;
 }
 
@@ -312,6 +320,17 @@ void IniDocument::setValue(const QString &section, const QString &key, const QSt
     m_lines.insert(insertAt, trimBlanks(key) + QLatin1Char('=') + v);
 }
 
+void IniDocument::keepFirstBytes(qsizetype maxBytes) {
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < m_lines.size(); ++i) {
+        bytes += m_lines.at(i).toUtf8().size() + m_eol.size();
+        if (bytes > maxBytes) {
+            m_lines.erase(m_lines.begin() + i, m_lines.end());
+            return;
+        }
+    }
+}
+
 bool IniDocument::removeKey(const QString &section, const QString &key) {
     const SectionRange r = findSection(m_lines, section);
     if (r.header < 0)
@@ -326,7 +345,7 @@ bool IniDocument::removeKey(const QString &section, const QString &key) {
 QString getPrivateProfileString(const QString &section, const QString &key, const QString &def,
                                 const QString &fileName) {
     IniDocument doc;
-    if (loadDocument(fileName, &doc, false) != LoadResult::Loaded)
+    if (loadDocument(fileName, &doc) != LoadResult::Loaded)
         return def;
     return readValue(doc, section, key, def);
 }
@@ -339,7 +358,7 @@ void writePrivateProfileString(const QString &section, const QString &key,
 const IniDocument &TIniFile::document() const {
     if (!m_doc) {
         m_doc.emplace();
-        loadDocument(m_fileName, &*m_doc, false);
+        loadDocument(m_fileName, &*m_doc);
     }
     return *m_doc;
 }

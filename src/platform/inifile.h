@@ -41,6 +41,8 @@ public:
     void setValue(const QString &section, const QString &key, const QString &value);
     // Removes the key's line; false when there was no such key.
     bool removeKey(const QString &section, const QString &key);
+    // Drops the lines past the first maxBytes of UTF-8 text.
+    void keepFirstBytes(qsizetype maxBytes);
 
     const QStringList &lines() const { return m_lines; }
 

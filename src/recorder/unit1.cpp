@@ -106,7 +106,7 @@ bool TForm1::UnsavedGuard(const QString &text) {
         // A failed save must not let the caller discard the recording.
         if (!SaveRecording())
             return false;
-        FileSaved = true;
+        NoteSaved();
         return true;
     case MsgResult::No:
         return true;
@@ -140,7 +140,23 @@ bool TForm1::SaveRecording() {
     }
     SetInitialDir(QFileInfo(target).absolutePath() + QLatin1Char('/'));
     SaveDialog1.fileName.clear();
+    m_lastSaveBytes = source.bytes;
     return true;
+}
+
+void TForm1::NoteSaved() {
+    if (MediaPlayer1->Mode() == ModeRecording) {
+        m_savedBytes = m_lastSaveBytes;
+        return;
+    }
+    FileSaved = true;
+    m_savedBytes = -1;
+    MediaPlayer1->MarkSaved();
+}
+
+void TForm1::NoteStopped() {
+    if (!FileSaved && m_savedBytes >= 0 && MediaPlayer1->DataBytes() == m_savedBytes)
+        NoteSaved();
 }
 
 // The user must hear of a failed save, or a take that never reached the disk would pass for
@@ -248,6 +264,7 @@ void TForm1::SBNewClick() {
     }
     FileSaved = true;
     Playing = false;
+    m_savedBytes = -1;
     ui.MMSave->setEnabled(false);
     ui.SBSave->setEnabled(false);
     ui.SBPlay->setEnabled(false);
@@ -290,6 +307,7 @@ void TForm1::SBStopClick() {
     ui.Sosa1->setText(QStringLiteral("再生(&C)"));
     ui.Timer1->stop();
     UpdateSleepInhibit();
+    NoteStopped();
     Timer1Timer();
 }
 
@@ -319,6 +337,7 @@ void TForm1::SBPauseClick() {
     else
         ui.SBRec->setEnabled(true);
     UpdateSleepInhibit();
+    NoteStopped();
     // The tick is off now: what the pause met (the disk refusing the last audio) is told here.
     ReportDeviceFault();
 }
@@ -329,7 +348,7 @@ void TForm1::SBSaveClick() {
     if (MediaPlayer1->Mode() == ModePlaying)
         SBStopClick();
     if (SaveRecording())
-        FileSaved = true;
+        NoteSaved();
 }
 
 void TForm1::SSosaClick() {
@@ -390,6 +409,7 @@ void TForm1::Timer1Timer() {
             failedSaveCode = MediaPlayer1->ErrorCode();
             if (failedSaveCode == 0) {
                 FileSaved = true;
+                MediaPlayer1->MarkSaved();
                 if (!MediaPlayer1->SavedAs().isEmpty())
                     MediaPlayer1->FileName = MediaPlayer1->SavedAs();
             } else {
@@ -398,6 +418,7 @@ void TForm1::Timer1Timer() {
         }
         ui.Timer1->stop();
         UpdateSleepInhibit();
+        NoteStopped();
     }
 
     const qint32 position = MediaPlayer1->Position();

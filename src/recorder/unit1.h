@@ -91,6 +91,11 @@ private:
     void WriteSettings();
     bool UnsavedGuard(const QString &text);
     bool SaveRecording();
+    // A save covers what it saved: during a recording the take stays unsaved, since more of it
+    // follows; otherwise the take is saved whole.
+    void NoteSaved();
+    // After a stop or a pause: a take saved while it ran, with nothing recorded since, is saved.
+    void NoteStopped();
     // why: the reason when the save says it; else the last WAV save's, else the code's text.
     void ReportSaveFailure(const QString &target, quint32 code, const QString &why = {});
     void ReportRecoveredTakes(const QList<RecoveredTake> &takes);
@@ -120,4 +125,6 @@ private:
     bool FileSaved = false;
     bool Playing = false;
     bool m_closeApproved = false;  // the session's end already ran the close query
+    qint64 m_savedBytes = -1;  // what the last save during the running take covered
+    qint64 m_lastSaveBytes = 0;  // what the last successful save wrote
 };

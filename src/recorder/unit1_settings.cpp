@@ -6,6 +6,7 @@
 
 #include "inifile.h"
 #include "routines.h"
+#include "tmediaplayer.h"
 #include "widgets.h"
 
 #include <QAction>
@@ -91,6 +92,10 @@ void TForm1::closeEvent(QCloseEvent *event) {
     // Only the session's own end (Qt closing the windows) relies on the earlier answer; the
     // close box after a cancelled log-out asks again.
     if (m_closeApproved && !event->spontaneous()) {
+        // Whatever the take gained since the question (it may have gone on recording) is
+        // nobody's to throw away: the next start recovers it.
+        if (!FileSaved)
+            MediaPlayer1->KeepForRecovery();
         event->accept();
         return;
     }

@@ -31,8 +31,9 @@ namespace {
 std::atomic<int> g_failing{-1};
 std::atomic<bool> g_stalled{false};
 
-bool injectedDisk(SpoolIo op)
+bool injectedDisk(const SpoolIoCall &call)
 {
+    const SpoolIo op = call.op;
     while (g_stalled.load() && op == SpoolIo::Write)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     if (g_failing.load() == int(op)) {

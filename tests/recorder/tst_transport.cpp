@@ -255,22 +255,47 @@ private slots:
         QCOMPARE(shown.initialDir, rig.dir.path());
     }
 
+    // A save during a take covers what was recorded until then: what follows is unsaved, and
+    // New, the abrupt end and recovery treat it so. The buttons stay as the take left them.
     void ctrlSDuringRecordingSavesWhatIsThereAndGoesOn() {
-        RecorderRig rig;
-        rig.start();
-        rig.key(Qt::Key_Space);
-        rig.advanceAndTick(1500);
-        const QString target = rig.dir.path() + "/sofar.wav";
-        rig.platform.saveAnswers.enqueue(target);
-        rig.key(Qt::Key_S, Qt::ControlModifier);
-        QCOMPARE(readWav(target).frames, 1500 * 441 / 10);
-        QVERIFY(rig.form->fileSaved());
-        QCOMPARE(rig.device().Mode(), ModeRecording);
-        QCOMPARE(rig.label(), QString("録音中..."));
-        rig.advanceAndTick(1500);
-        QCOMPARE(rig.device().Length(), 3000);
-        // FileSaved stays true although the recording goes on, as the save command leaves it.
-        QVERIFY(rig.form->fileSaved());
+        const auto spoolNames = [](RecorderRig &rig) {
+            return QDir(rig.stateDir()).entryList({"spool-*.wav", "saved-*.wav"}, QDir::Files);
+        };
+        const auto enabled = [](RecorderRig &rig) {
+            QString on;
+            for (const char *name : {"SBRec", "SBPause", "SBStop", "SBPlay", "SBSave"})
+                on += rig.button(name)->isEnabled() ? "1" : "0";
+            return on;
+        };
+        for (const bool recordMore : {true, false}) {
+            RecorderRig rig;
+            rig.start();
+            rig.key(Qt::Key_Space);
+            rig.advanceAndTick(1500);
+            const QString target = rig.dir.path() + "/sofar.wav";
+            rig.platform.saveAnswers.enqueue(target);
+            rig.key(Qt::Key_S, Qt::ControlModifier);
+            QCOMPARE(readWav(target).frames, 1500 * 441 / 10);
+            QVERIFY(!rig.form->fileSaved());
+            QCOMPARE(rig.device().Mode(), ModeRecording);
+            QCOMPARE(rig.label(), QString("録音中..."));
+            QCOMPARE(enabled(rig), QString("01100"));
+            if (recordMore)
+                rig.advanceAndTick(3000);
+            rig.key(Qt::Key_Space);  // Stop
+            QCOMPARE(enabled(rig), QString("00011"));
+            QCOMPARE(rig.form->fileSaved(), !recordMore);
+            // Saved whole, the take is marked so: a crash now gives no second copy.
+            QCOMPARE(spoolNames(rig).first().startsWith("saved-"), !recordMore);
+            rig.platform.answers.enqueue(MsgResult::Cancel);
+            rig.key(Qt::Key_N, Qt::ControlModifier);
+            QCOMPARE(rig.platform.messages.size(), recordMore ? 1 : 0);
+            // The abrupt end keeps what is unsaved for the next start.
+            rig.form->EndAtOnce();
+            const QStringList left = spoolNames(rig);
+            QCOMPARE(left.size(), recordMore ? 1 : 0);
+            QVERIFY(!recordMore || left.first().startsWith("spool-"));
+        }
     }
 
     void saveDuringPlaybackStopsItFirst() {
