@@ -14,10 +14,12 @@ BENCH_MINUTES=0.1 for a quick run. BENCH_SERVERS=pulseaudio or pipewire runs one
 import array
 import glob
 import os
+import random
 import re
 import shutil
 import signal
 import statistics
+import struct
 import subprocess
 import sys
 import time
@@ -404,6 +406,41 @@ class Bench:
             f"stream's start: {verdict(abs(corr_worst) <= 20)}); Stop returns within 250 ms (median {st_med:.1f}, "
             f"worst {st_worst:.1f} ms): {verdict(st_worst <= 250)}")
 
+    # kill -9 at random moments of a take: what the spool (what the next start recovers) lacks
+    # against the time the take had run.
+    def kills(self, n=20):
+        kind = self.server.kind
+        say(f"== [{kind}] kill -9 at {n} random moments, 2-8 s into a take")
+        rng = random.Random(20261210)
+        losses = []
+        for i in range(n):
+            p, spool, header = self.start_tavr(f"kill{i}")
+            t0 = b0 = None
+            deadline = time.monotonic() + 30
+            while t0 is None and time.monotonic() < deadline:
+                path = spool()
+                size = os.path.getsize(path) if path and os.path.exists(path) else 0
+                if size > header:
+                    t0, b0 = time.monotonic(), size - header
+                time.sleep(0.002)
+            if t0 is None:
+                p.kill()
+                p.wait()
+                say(f"  take {i}: no audio reached the spool")
+                continue
+            time.sleep(rng.uniform(2, 8))
+            killed = time.monotonic()
+            p.send_signal(signal.SIGKILL)
+            p.wait()
+            kept = spool_data_bytes(spool(), header)
+            loss = (b0 + (killed - t0) * 44100 * 4 - kept) / (44100 * 4)
+            losses.append(loss)
+            say(f"  take {i}: {killed - t0:.2f} s, kept {kept / 176400:.2f} s, lost {loss:.3f} s")
+        if losses:
+            say(f"  lost: median {statistics.median(losses):.3f} s, worst {max(losses):.3f} s")
+            self.put("kill_worst", max(losses))
+            self.put("kill_median", statistics.median(losses))
+
     # Gaps under load: both cores busy and a large file copy half-way.
     def gaps(self):
         minutes = max(5 * SCALE, 0.5)
@@ -558,6 +595,23 @@ def phase_gaps(path, header):
     return {"frames": len(left), "gaps": gaps, "worst": worst, "crossings": len(crossings)}
 
 
+def spool_data_bytes(path, header):
+    """What recovery would keep of a spool: the header's data size, within the file."""
+    with open(path, "rb") as f:
+        head = f.read(header)
+        size = os.fstat(f.fileno()).st_size
+    pos, declared = 12, 0
+    while pos + 8 <= len(head):
+        tag, n = head[pos:pos + 4], struct.unpack("<I", head[pos + 4:pos + 8])[0]
+        if tag == b"ds64":
+            declared = struct.unpack("<Q", head[pos + 16:pos + 24])[0]
+        if tag == b"data":
+            declared = n if n != 0xFFFFFFFF else declared
+            break
+        pos += 8 + n + (n & 1)
+    return min(declared, size - header) // 4 * 4
+
+
 def main():
     build, work = sys.argv[1], sys.argv[2]
     which = sys.argv[3:] or ["clients", "server", "latency", "stop", "gaps", "save"]
@@ -570,7 +624,7 @@ def main():
         + f", {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}, scale {SCALE}")
     b = Bench(build, work)
     sections = {"clients": b.clients, "cpu": b.clients, "mem": b.clients, "server": b.server_alone,
-                "latency": b.latency, "stop": b.stop_takes, "gaps": b.gaps}
+                "latency": b.latency, "stop": b.stop_takes, "gaps": b.gaps, "kill": b.kills}
     for kind in kinds:
         if not any(w in sections for w in which):
             break

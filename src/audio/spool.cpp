@@ -505,6 +505,11 @@ void Spool::diskLoop()
     Job lastJob = Job::None;
     auto jobSince = Clock::now();
     std::optional<Clock::time_point> nextSync;
+    auto lastWrite = Clock::now() - std::chrono::seconds(1);
+    const auto requested = [this] {
+        std::lock_guard lock(m_mutex);
+        return m_quit || m_requestSeq != m_doneSeq;
+    };
     for (;;) {
         std::optional<Clock::time_point> until;
         {
@@ -526,6 +531,14 @@ void Spool::diskLoop()
                 until = Clock::now();
         }
         waitForKick(&m_kick, until);
+        if (lastJob == Job::Record) {
+            // Some servers push audio in blocks of a few milliseconds whatever fragment size
+            // is asked for: the file then takes them in batches, a few dozen times a second.
+            // Until the flag is cleared the audio thread posts nothing more.
+            const auto earliest = lastWrite + std::chrono::milliseconds(kMinWriteGapMs);
+            while (Clock::now() < earliest && !requested())
+                waitForKick(&m_kick, earliest);
+        }
         m_kicked.store(false, std::memory_order_release);
 
         std::unique_lock lock(m_mutex);
@@ -539,6 +552,7 @@ void Spool::diskLoop()
             const qint64 before = m_dataBytes.load();
             drainRing();
             const auto now = Clock::now();
+            lastWrite = now;
             if (!nextSync && m_dataBytes.load() > before)
                 nextSync = now + std::chrono::milliseconds(kFirstSyncMs);
             if (flush || (nextSync && now >= *nextSync)) {

@@ -102,6 +102,8 @@ public:
     // How soon after a take's first audio its first sync comes, and how often after that.
     static constexpr int kFirstSyncMs = 200;
     static constexpr int kSyncEveryMs = 1000;
+    // The least time between two writes of a take: audio that comes faster waits in the ring.
+    static constexpr int kMinWriteGapMs = 50;
 
 private:
     enum class Job { None, Record, Play };
