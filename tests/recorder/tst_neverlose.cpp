@@ -36,7 +36,10 @@ private slots:
 
         RecorderRig next;
         QVERIFY(QDir().mkpath(next.stateDir()));
-        QVERIFY(QFile::rename(rig.stateDir() + "/" + spools(rig).first(), next.stateDir() + "/spool-1-0.wav"));
+        // Named with this very process's id, as every start in a sandbox may have the same one:
+        // only the lock tells a live spool.
+        QVERIFY(QFile::rename(rig.stateDir() + "/" + spools(rig).first(),
+                              next.stateDir() + QString("/spool-%1-0.wav").arg(QCoreApplication::applicationPid())));
         next.start();
         next.form->RecoverEarlierTakes();
         QTRY_VERIFY(!next.form->recovering());

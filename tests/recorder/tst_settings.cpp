@@ -5,6 +5,8 @@
 #include "recorderrig.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSettings>
 
 namespace {
@@ -253,6 +255,22 @@ private slots:
         QVERIFY(closeWindow(rig));
         QCOMPARE(rig.platform.errors(), QStringList{QString("%1 に書き込めません.").arg(rig.iniFile())});
         QCOMPARE(rig.platform.messages.last().caption, QString("確認"));
+    }
+
+    void aDamagedHugeSettingsFileClosesQuietlyAndKeepsTheSettings() {
+        RecorderRig rig;
+        QByteArray junk(1 << 20, '\0');
+        for (char &c : junk)
+            c = char(QRandomGenerator::global()->generate());
+        writeText(rig.iniFile(), junk);
+        rig.start();
+        rig.trigger("MMCompactMode");
+        QVERIFY(closeWindow(rig));
+        QVERIFY(closeWindow(rig));  // the file it wrote is one it reads back
+        QVERIFY(rig.platform.messages.isEmpty());
+        const QByteArray written = rig.readFile(rig.iniFile());
+        QVERIFY(written.size() <= (1 << 20));
+        QCOMPARE(iniValue(written, "Setting", "CompactMode"), QString("1"));
     }
 
     void sessionEndIsRefusedWithTheClose() {
