@@ -6,7 +6,7 @@
 #pragma once
 
 #include "atomicfile.h"
-#include "audiobackend.h"
+#include "audioformat.h"
 
 #include <QString>
 

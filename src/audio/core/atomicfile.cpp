@@ -3,6 +3,8 @@
 
 #include "atomicfile.h"
 
+#include "deviceerror.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -17,9 +19,8 @@
 
 namespace {
 
-// The device's codes for a file that could not be created and for a failed write.
-constexpr quint32 kNotSaved = 286;
-constexpr quint32 kWriteFailed = 349;
+constexpr quint32 kNotSaved = MCIERR_FILE_NOT_SAVED;
+constexpr quint32 kWriteFailed = MCIERR_FILE_WRITE;
 
 std::atomic<unsigned> g_counter{0};
 

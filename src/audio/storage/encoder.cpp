@@ -5,7 +5,7 @@
 
 #include "atomicfile.h"
 #include "fileio.h"
-#include "tmediaplayer.h"
+#include "deviceerror.h"
 #include "wavfile.h"
 
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 
 #include "pulsebackend.h"
 
-#include "tmediaplayer.h"
+#include "deviceerror.h"
 
 #include <QLoggingCategory>
 
@@ -17,7 +17,6 @@
 #include <functional>
 #include <vector>
 
-Q_DECLARE_LOGGING_CATEGORY(lcAudio)
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "fileio.h"
 #include "spscring.h"
-#include "tmediaplayer.h"
+#include "deviceerror.h"
 #include "wavfile.h"
 
 #include <QDir>
@@ -23,7 +23,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-Q_DECLARE_LOGGING_CATEGORY(lcAudio)
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include "portaudiobackend.h"
 
-#include "tmediaplayer.h"
+#include "deviceerror.h"
 
 #include <QLoggingCategory>
 
@@ -16,7 +16,6 @@
 #include <dlfcn.h>
 #include <mutex>
 
-Q_DECLARE_LOGGING_CATEGORY(lcAudio)
 
 namespace {
 

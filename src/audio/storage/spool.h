@@ -9,7 +9,7 @@
 // ring to a disk thread of the spool's own, so the audio thread never waits on the disk.
 #pragma once
 
-#include "audiobackend.h"
+#include "audioformat.h"
 
 #include <QString>
 

@@ -3,7 +3,7 @@
 
 #include "fileio.h"
 
-#include "tmediaplayer.h"
+#include "deviceerror.h"
 #include "wavfile.h"
 
 #include <algorithm>
@@ -131,11 +131,6 @@ static bool copyAllocated(int in, qint64 inOff, int out, qint64 outOff, qint64 l
     }
     return true;
 }
-
-namespace {
-}  // namespace
-
-static_assert(MCIERR_FILE_NOT_SAVED == 286 && MCIERR_FILE_WRITE == 349, "AtomicFile's codes");
 
 quint32 writeWavFile(const QString &path, const AudioFormat &format, int dataFd, qint64 dataOffset,
                      qint64 dataBytes, AtomicFile::Mode mode, QString *reason, QString *savedAs)

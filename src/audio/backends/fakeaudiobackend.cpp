@@ -3,7 +3,7 @@
 
 #include "fakeaudiobackend.h"
 
-#include "tmediaplayer.h"
+#include "deviceerror.h"
 
 #include <cstring>
 

@@ -4,7 +4,7 @@
 #include "wavfile.h"
 
 #include "atomicfile.h"
-#include "tmediaplayer.h"
+#include "deviceerror.h"
 
 #include <QFile>
 

@@ -4,7 +4,7 @@
 // Reading and writing the RIFF/WAVE headers of PCM files.
 #pragma once
 
-#include "audiobackend.h"
+#include "audioformat.h"
 
 #include <QByteArray>
 #include <QString>

@@ -6,7 +6,7 @@
 // can be cancelled, and leaves either the whole new file or nothing.
 #pragma once
 
-#include "audiobackend.h"
+#include "audioformat.h"
 
 #include <QString>
 

@@ -6,12 +6,13 @@
 // only when a test advances its clock.
 #pragma once
 
+#include "audioformat.h"
+
 #include <QtGlobal>
 
 #include <ctime>
 #include <memory>
 
-// Interleaved PCM as WAV stores it: 8-bit unsigned or 16-bit signed little-endian.
 // The backends' clock for telling a stalled stream, in nanoseconds.
 inline qint64 monotonicNs()
 {
@@ -19,14 +20,6 @@ inline qint64 monotonicNs()
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
-
-struct AudioFormat {
-    int rate = 0;
-    int bits = 0;
-    int channels = 0;
-    int bytesPerFrame() const { return channels * (bits / 8); }
-    bool operator==(const AudioFormat &) const = default;
-};
 
 // The device's side of a running stream. Both calls run on the backend's real-time thread (the
 // caller's thread for a backend that is not real-time): they must not allocate, block or take a
