@@ -22,9 +22,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
-#include <QtEndian>
 
-#include <cerrno>
 #include <unistd.h>
 
 namespace {
@@ -184,36 +182,11 @@ void TForm1::DeviceFailure() {
 
 void TForm1::WriteWorkFileTemplate(qint32 rate, qint32 bits, qint32 channels) {
     const QString path = m_paths.workFile();
-    // Whole or not at all, private, and in place of a link planted there, never through it.
-    AtomicFile file(path, AtomicFile::Mode::Replace, AtomicFile::Links::Replace);
-    const auto fail = [&] { throw EInOutError(QStringLiteral("ファイル %1 を作成できません").arg(path)); };
-    if (file.open() != 0)
-        fail();
-
-    QByteArray bytes(44, '\0');
-    char *p = bytes.data();
-    const qint32 bytesPerSample = bits / 8;
-    memcpy(p, "RIFF", 4);
-    qToLittleEndian<quint32>(36, p + 4);
-    memcpy(p + 8, "WAVEfmt ", 8);
-    qToLittleEndian<quint32>(16, p + 16);
-    // The format body as an 18-byte record whose last two bytes (the extension size) the
-    // "data" tag then overwrites.
-    char body[18] = {};
-    qToLittleEndian<quint16>(1, body);
-    qToLittleEndian<quint16>(quint16(channels), body + 2);
-    qToLittleEndian<quint32>(quint32(rate), body + 4);
-    qToLittleEndian<quint32>(quint32(rate * channels * bytesPerSample), body + 8);
-    qToLittleEndian<quint16>(quint16(channels * bytesPerSample), body + 12);
-    qToLittleEndian<quint16>(quint16(bits), body + 14);
-    memcpy(p + 20, body, 18);
-    memcpy(p + 36, "data", 4);
-    qToLittleEndian<quint32>(0, p + 40);
-
-    if (::write(file.fd(), bytes.constData(), size_t(bytes.size())) != bytes.size())
-        file.failWrite(errno ? errno : ENOSPC);
-    if (file.commit() != 0)
-        fail();
+    // An empty recording's header. Whole or not at all, private, and in place of a link
+    // planted there, never through it.
+    if (writeWavFile(path, AudioFormat{rate, bits, channels}, -1, 0, 0, AtomicFile::Mode::Replace, nullptr,
+                     nullptr, AtomicFile::Links::Replace) != 0)
+        throw EInOutError(QStringLiteral("ファイル %1 を作成できません").arg(path));
 }
 
 void TForm1::SSMenuClick(QAction *sender) {

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <functional>
 #include <vector>
 
 bool writeAllAt(int fd, const void *data, qint64 len, qint64 off, qint64 *written)
@@ -132,32 +133,45 @@ static bool copyAllocated(int in, qint64 inOff, int out, qint64 outOff, qint64 l
     return true;
 }
 
-quint32 writeWavFile(const QString &path, const AudioFormat &format, int dataFd, qint64 dataOffset,
-                     qint64 dataBytes, AtomicFile::Mode mode, QString *reason, QString *savedAs)
+quint32 writeWavData(AtomicFile &file, const AudioFormat &format, int dataFd, qint64 dataOffset,
+                     qint64 dataBytes, const std::function<bool(qint64)> &progress)
 {
-    AtomicFile file(path, mode);
-    quint32 rc = file.open();
-    if (rc == 0) {
-        const int fd = file.fd();
-        const QByteArray header = WavHeaderWriter(format).header(dataBytes);
+    const int fd = file.fd();
+    const QByteArray header = WavHeaderWriter(format).header(dataBytes);
+    errno = 0;
+    if (!writeAllAt(fd, header.constData(), header.size(), 0))
+        return file.failWrite(errno ? errno : EIO);
+    // In pieces, each handed to write-back at once, so the final fsync finds little left to do:
+    // the copy and the disk's work overlap instead of following each other.
+    constexpr qint64 kPiece = 8LL << 20;
+    const char silence = format.bits == 8 ? char(0x80) : char(0);
+    for (qint64 done = 0; done < dataBytes; done += kPiece) {
+        if (progress && !progress(done))
+            return kWavWriteCancelled;
+        const qint64 n = std::min(kPiece, dataBytes - done);
         errno = 0;
-        bool ok = writeAllAt(fd, header.constData(), header.size(), 0);
-        // In pieces, each handed to write-back at once, so the final fsync finds little left to
-        // do: the copy and the disk's work overlap instead of following each other.
-        constexpr qint64 kPiece = 64LL << 20;
-        for (qint64 done = 0; ok && done < dataBytes; done += kPiece) {
-            const qint64 n = std::min(kPiece, dataBytes - done);
-            ok = copyAllocated(dataFd, dataOffset + done, fd, header.size() + done, n,
-                               format.bits == 8 ? char(0x80) : char(0));
-            if (ok)
-                ::sync_file_range(fd, header.size() + done, n, SYNC_FILE_RANGE_WRITE);
-        }
-        // The holes left by the copy, and the pad byte of an odd size, read as zeros.
-        ok = ok && ::ftruncate(fd, header.size() + dataBytes + (dataBytes & 1)) == 0;
-        if (!ok)
-            file.failWrite(errno ? errno : EIO);
-        rc = file.commit();
+        if (!copyAllocated(dataFd, dataOffset + done, fd, header.size() + done, n, silence))
+            return file.failWrite(errno ? errno : EIO);
+        ::sync_file_range(fd, header.size() + done, n, SYNC_FILE_RANGE_WRITE);
     }
+    // The holes left by the copy, and the pad byte of an odd size, read as zeros.
+    if (::ftruncate(fd, header.size() + dataBytes + (dataBytes & 1)) != 0)
+        return file.failWrite(errno);
+    if (progress && !progress(dataBytes))
+        return kWavWriteCancelled;
+    return 0;
+}
+
+quint32 writeWavFile(const QString &path, const AudioFormat &format, int dataFd, qint64 dataOffset,
+                     qint64 dataBytes, AtomicFile::Mode mode, QString *reason, QString *savedAs,
+                     AtomicFile::Links links)
+{
+    AtomicFile file(path, mode, links);
+    quint32 rc = file.open();
+    if (rc == 0)
+        rc = writeWavData(file, format, dataFd, dataOffset, dataBytes);
+    if (rc == 0)
+        rc = file.commit();
     if (reason)
         *reason = rc == 0 ? QString() : file.reason();
     if (savedAs)
