@@ -16,32 +16,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sndfile.h>
+#include "wavtestutil.h"
 
 #include <cmath>
 #include <vector>
 
 namespace {
-struct Sound {
-    int frames = -1, rate = 0, channels = 0;
-    std::vector<double> left;  // channel 0, -1..1
-};
-Sound readSound(const QString &path) {
-    Sound s;
-    SF_INFO info{};
-    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    if (!f)
-        return s;
-    s.frames = int(info.frames);
-    s.rate = info.samplerate;
-    s.channels = info.channels;
-    std::vector<double> all(size_t(info.frames * info.channels));
-    sf_readf_double(f, all.data(), info.frames);
-    sf_close(f);
-    for (qint64 i = 0; i < info.frames; ++i)
-        s.left.push_back(all[size_t(i * info.channels)]);
-    return s;
-}
+using wavtest::readSound;
+using wavtest::Sound;
 
 // Periods between rising zero crossings, in frames; a dropped or doubled stretch of a 440 Hz
 // sine shows as a period far from rate / 440.
@@ -61,7 +43,7 @@ QList<double> periods(const std::vector<double> &x, size_t from, size_t to) {
 
 bool steadySine(const Sound &s, size_t from, size_t to, QString *why) {
     const double expected = s.rate / 440.0;
-    const QList<double> p = periods(s.left, from, to);
+    const QList<double> p = periods(wavtest::channelOf(s, 0), from, to);
     if (p.size() < int((to - from) / expected) - 3) {
         *why = QStringLiteral("only %1 periods").arg(p.size());
         return false;
@@ -119,9 +101,9 @@ private slots:
         QCOMPARE(first.rate, 44100);
         QVERIFY2(std::abs(first.frames - 44100) < 4410, qPrintable(QString::number(first.frames)));
         QVERIFY2(std::abs(whole.frames - 2 * 44100) < 2 * 4410, qPrintable(QString::number(whole.frames)));
-        for (int i = 0; i < first.frames; ++i)
-            if (first.left[size_t(i)] != whole.left[size_t(i)])
-                QFAIL(qPrintable(QString("frame %1 changed after the resume").arg(i)));
+        for (size_t i = 0; i < first.samples.size(); ++i)
+            if (first.samples[i] != whole.samples[i])
+                QFAIL(qPrintable(QString("frame %1 changed after the resume").arg(i / size_t(first.channels))));
         QString why;
         // Each part is one unbroken stretch of the sine (the start of a stream may ramp in).
         QVERIFY2(steadySine(whole, 2205, size_t(first.frames) - 100, &why), qPrintable(why));

@@ -3,7 +3,7 @@
 
 // The device against a private PulseAudio server whose default source is a 440 Hz sine at
 // -6 dBFS and whose default sink is a null sink.
-#include "../audio/wavtestutil.h"
+#include "wavtestutil.h"
 #include "audiobackend.h"
 #include "realsoundutil.h"
 #include "tmediaplayer.h"

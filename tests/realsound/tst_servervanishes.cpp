@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The sound server goes away in the middle of a recording.
-#include "../audio/wavtestutil.h"
+#include "wavtestutil.h"
 #include "audiobackend.h"
 #include "realsoundutil.h"
 #include "tmediaplayer.h"

@@ -6,6 +6,7 @@
 #include "recorderrig.h"
 
 #include "spoolrecovery.h"
+#include "wavtestutil.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -113,8 +114,7 @@ private slots:
     void manyRecoveredTakesAreCountedNotListed() {
         RecorderRig rig;
         QVERIFY(QDir().mkpath(rig.stateDir()));
-        QByteArray wav("RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data\x10\0\0\0", 44);
-        wav += QByteArray(16, '\x80');
+        const QByteArray wav = wavtest::templateBytes(8000, 8, 1, 1, QByteArray(16, '\x80'));
         for (int i = 0; i < 8; ++i) {
             QFile f(rig.stateDir() + QString("/spool-1-%1.wav").arg(i));
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write(wav) == wav.size());

@@ -7,26 +7,14 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
-#include <QtEndian>
+#include "wavtestutil.h"
+
 
 #include <sys/stat.h>
 
 namespace {
-QByteArray expectedTemplate(quint32 rate, quint16 bits, quint16 channels) {
-    QByteArray t(44, '\0');
-    char *p = t.data();
-    memcpy(p, "RIFF", 4);
-    qToLittleEndian<quint32>(36, p + 4);
-    memcpy(p + 8, "WAVEfmt ", 8);
-    qToLittleEndian<quint32>(16, p + 16);
-    qToLittleEndian<quint16>(1, p + 20);
-    qToLittleEndian<quint16>(channels, p + 22);
-    qToLittleEndian<quint32>(rate, p + 24);
-    qToLittleEndian<quint32>(rate * channels * (bits / 8), p + 28);
-    qToLittleEndian<quint16>(channels * (bits / 8), p + 32);
-    qToLittleEndian<quint16>(bits, p + 34);
-    memcpy(p + 36, "data", 4);
-    return t;
+QByteArray expectedTemplate(int rate, int bits, int channels) {
+    return wavtest::templateBytes(rate, bits, channels);
 }
 
 const QString kQuestion = QStringLiteral("ファイルは保存されていません。\n\rファイルを保存しますか？");

@@ -6,7 +6,7 @@
 
 #include <QDir>
 
-#include <sndfile.h>
+#include "wavtestutil.h"
 
 namespace {
 // What the user sees and the recorder's flags, in one line:
@@ -25,25 +25,9 @@ QString snapshot(const RecorderRig &rig) {
         .arg(int(rig.timerOn()));
 }
 
-struct SavedFile {
-    int frames = -1, rate = 0, channels = 0;
-    QList<int> samples;  // channel 0 of every frame
-};
-SavedFile readWav(const QString &path) {
-    SavedFile out;
-    SF_INFO info{};
-    SNDFILE *f = sf_open(path.toLocal8Bit().constData(), SFM_READ, &info);
-    if (!f)
-        return out;
-    out.frames = int(info.frames);
-    out.rate = info.samplerate;
-    out.channels = info.channels;
-    std::vector<int> buffer(size_t(info.frames * info.channels));
-    sf_readf_int(f, buffer.data(), info.frames);
-    for (qint64 i = 0; i < info.frames; ++i)
-        out.samples.append(buffer[size_t(i * info.channels)] >> 16);  // as 16-bit values
-    sf_close(f);
-    return out;
+// What a saved file holds, as libsndfile reads it.
+wavtest::Sound readWav(const QString &path) {
+    return wavtest::readSound(path);
 }
 }  // namespace
 
@@ -89,7 +73,7 @@ private slots:
                 QCOMPARE(rig.panel(), step.panel);
             ++i;
         }
-        QCOMPARE(readWav(rig.dir.path() + "/a.wav").frames, 2200 * 441 / 10);
+        QCOMPARE(readWav(rig.dir.path() + "/a.wav").frames, int64_t(2200 * 441 / 10));
     }
 
     void newDuringPlaybackLeavesTheTimerRunning() {
@@ -141,12 +125,13 @@ private slots:
         rig.key(Qt::Key_Space);
         rig.platform.saveAnswers.enqueue(rig.dir.path() + "/paused.wav");
         rig.key(Qt::Key_S, Qt::ControlModifier);
-        const SavedFile saved = readWav(rig.dir.path() + "/paused.wav");
-        QCOMPARE(saved.frames, 88200);
+        const wavtest::Sound saved = readWav(rig.dir.path() + "/paused.wav");
+        QCOMPARE(saved.frames, int64_t(88200));
         // The ramp runs on across the pause: the second part follows the first directly.
         for (int n = 1; n < saved.frames; ++n) {
-            if (saved.samples[n] != FakeAudioBackend::rampSample(n, 0, 16))
-                QFAIL(qPrintable(QString("frame %1 is %2").arg(n).arg(saved.samples[n])));
+            const int sample = saved.samples[size_t(n * saved.channels)];
+            if (sample != FakeAudioBackend::rampSample(n, 0, 16))
+                QFAIL(qPrintable(QString("frame %1 is %2").arg(n).arg(sample)));
         }
     }
 
@@ -275,7 +260,7 @@ private slots:
             const QString target = rig.dir.path() + "/sofar.wav";
             rig.platform.saveAnswers.enqueue(target);
             rig.key(Qt::Key_S, Qt::ControlModifier);
-            QCOMPARE(readWav(target).frames, 1500 * 441 / 10);
+            QCOMPARE(readWav(target).frames, int64_t(1500 * 441 / 10));
             QVERIFY(!rig.form->fileSaved());
             QCOMPARE(rig.device().Mode(), ModeRecording);
             QCOMPARE(rig.label(), QString("録音中..."));
@@ -311,7 +296,7 @@ private slots:
         QCOMPARE(rig.label(), QString("停止"));
         QCOMPARE(rig.device().Mode(), ModeStopped);
         QCOMPARE(rig.device().Position(), 0);
-        QCOMPARE(readWav(rig.dir.path() + "/p.wav").frames, 3000 * 441 / 10);
+        QCOMPARE(readWav(rig.dir.path() + "/p.wav").frames, int64_t(3000 * 441 / 10));
     }
 
     void cancelledSaveChangesNothing() {
@@ -358,7 +343,7 @@ private slots:
         rig.click("SBSave");
         QCOMPARE(rig.label(), QString("停止"));
         QVERIFY(rig.form->fileSaved());
-        QCOMPARE(readWav(rig.dir.path() + "/d.wav").frames, 2000 * 441 / 10);
+        QCOMPARE(readWav(rig.dir.path() + "/d.wav").frames, int64_t(2000 * 441 / 10));
     }
 
     void recArgument() {

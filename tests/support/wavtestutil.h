@@ -1,9 +1,11 @@
 // SPDX-FileCopyrightText: The Tavrin developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// Small helpers shared by the audio tests: writing WAV headers by hand and reading what the
-// device wrote through libsndfile.
+// The tests' one set of WAV helpers: a header built by hand (never by the code under test), one
+// reader (libsndfile, which the program does not use to read WAV), and the twelve formats.
 #pragma once
+
+#include "audioformat.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -28,13 +30,12 @@ inline void put16(QByteArray &b, uint16_t v)
     b.append(char(v >> 8));
 }
 
-// The 44-byte work-file template, optionally with a different format tag and some data.
-inline QByteArray templateBytes(int rate, int bits, int channels, uint16_t tag = 1,
-                                const QByteArray &data = {})
+// A plain 44-byte header that declares dataBytes of samples.
+inline QByteArray wavHeader(int rate, int bits, int channels, qint64 dataBytes, uint16_t tag = 1)
 {
     QByteArray b;
     b.append("RIFF");
-    put32(b, uint32_t(36 + data.size()));
+    put32(b, uint32_t(36 + dataBytes));
     b.append("WAVE");
     b.append("fmt ");
     put32(b, 16);
@@ -45,9 +46,15 @@ inline QByteArray templateBytes(int rate, int bits, int channels, uint16_t tag =
     put16(b, uint16_t(channels * (bits / 8)));
     put16(b, uint16_t(bits));
     b.append("data");
-    put32(b, uint32_t(data.size()));
-    b.append(data);
+    put32(b, uint32_t(dataBytes));
     return b;
+}
+
+// The 44-byte work-file template, optionally with a different format tag and some data.
+inline QByteArray templateBytes(int rate, int bits, int channels, uint16_t tag = 1,
+                                const QByteArray &data = {})
+{
+    return wavHeader(rate, bits, channels, data.size(), tag) + data;
 }
 
 inline bool writeFile(const QString &path, const QByteArray &bytes)
@@ -94,16 +101,26 @@ inline Sound readSound(const QString &path)
     return s;
 }
 
+// One channel as -1..1, whatever the sample size.
+inline std::vector<double> channelOf(const Sound &s, int channel)
+{
+    std::vector<double> out;
+    if (s.channels <= 0)
+        return out;
+    out.reserve(s.samples.size() / size_t(s.channels));
+    for (size_t i = size_t(channel); i < s.samples.size(); i += size_t(s.channels))
+        out.push_back(s.subtype == SF_FORMAT_PCM_U8 ? (s.samples[i] - 128) / 128.0 : s.samples[i] / 32768.0);
+    return out;
+}
+
 // The twelve recording formats as a QtTest data table: columns rate, bits, channels.
 inline void addTwelveFormats()
 {
     QTest::addColumn<int>("rate");
     QTest::addColumn<int>("bits");
     QTest::addColumn<int>("channels");
-    for (int rate : {11025, 22050, 44100})
-        for (int bits : {8, 16})
-            for (int channels : {1, 2})
-                QTest::addRow("%d-%d-%d", rate, bits, channels) << rate << bits << channels;
+    for (const AudioFormat &f : kRecordingFormats)
+        QTest::addRow("%d-%d-%d", f.rate, f.bits, f.channels) << f.rate << f.bits << f.channels;
 }
 
 } // namespace wavtest
