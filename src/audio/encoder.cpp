@@ -159,16 +159,99 @@ QByteArray id3Tag(const QDateTime &when)
     return QByteArray("ID3\x04\x00\x00", 6) + syncSafe(quint32(frames.size())) + frames;
 }
 
-struct SoxrDeleter {
-    void operator()(soxr *s) const { soxr_delete(s); }
-};
-
 SaveResult cannotEncode(const char *why = nullptr)
 {
     return failed(MCIERR_FILE_NOT_SAVED,
                   why ? QStringLiteral("この形式では保存できません（%1）。").arg(QString::fromUtf8(why))
                       : QStringLiteral("この形式では保存できません。"));
 }
+
+// The encoder's quality, the original rate and the tags, before the first sample.
+bool configure(SNDFILE *sf, SaveFormat format, const AudioFormat &af, const QDateTime &when)
+{
+    bool set = true;
+    if (format == SaveFormat::Vorbis) {
+        double level = 1.0 - kVorbisQuality;  // libsndfile's scale runs the other way
+        set = sf_command(sf, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
+    } else if (format == SaveFormat::Mp3) {
+        // The mode first: it re-reads the level, which is not set yet and so refused.
+        int mode = SF_BITRATE_MODE_VARIABLE;
+        sf_command(sf, SFC_SET_BITRATE_MODE, &mode, sizeof mode);
+        double level = kMp3VbrQuality / 10.0;
+        set = sf_command(sf, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
+    } else if (format == SaveFormat::Opus) {
+        // libsndfile's level maps linearly onto 6-256 kb/s a channel; it truncates to whole b/s.
+        const double perChannel = double(opusBitrateFor(af.rate, af.channels)) / af.channels;
+        double level = 1.0 - (perChannel - 6000.0 + 0.5) / 250000.0;
+        int original = af.rate;
+        set = sf_command(sf, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level) &&
+              sf_command(sf, SFC_SET_ORIGINAL_SAMPLERATE, &original, sizeof original);
+    }
+    if (format == SaveFormat::Mp3)
+        return set;  // its tag is written apart
+    const QByteArray date = when.toString(Qt::ISODate).toUtf8();
+    return set && sf_set_string(sf, SF_STR_SOFTWARE, "Tavrin") == 0 &&
+           sf_set_string(sf, SF_STR_DATE, date.constData()) == 0;
+}
+
+// The take resampled to the Opus rate on its way to libsndfile, cut or padded at the end to
+// the length at the new rate, to the nearest frame (soxr's own rounding differs).
+class OpusFeed {
+public:
+    OpusFeed(SNDFILE *sf, const AudioFormat &af, int rate, qint64 pieceFrames, qint64 takeFrames)
+        : m_sf(sf), m_channels(af.channels), m_room(pieceFrames * rate / af.rate + 64),
+          m_out(size_t(m_room * af.channels)), m_left((takeFrames * rate + af.rate / 2) / af.rate)
+    {
+        const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_FLOAT32_I);
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+        soxr_error_t error = nullptr;
+        m_soxr.reset(soxr_create(af.rate, rate, unsigned(af.channels), &error, &io, &quality, nullptr));
+        if (error)
+            m_soxr.reset();
+    }
+    bool valid() const { return bool(m_soxr); }
+
+    // All of in, or with in null, what the resampler still holds and the padding.
+    bool write(const short *in, qint64 frames)
+    {
+        for (;;) {
+            size_t used = 0, made = 0;
+            if (soxr_process(m_soxr.get(), in, size_t(frames), &used, m_out.data(), size_t(m_room), &made) ||
+                !put(qint64(made)))
+                return false;
+            if (in) {
+                in += used * size_t(m_channels);
+                frames -= qint64(used);
+                if (frames <= 0 && made < size_t(m_room))
+                    return true;
+            } else if (made == 0) {
+                std::fill(m_out.begin(), m_out.end(), 0.0f);
+                while (m_left > 0)
+                    if (!put(m_room))
+                        return false;
+                return true;
+            }
+        }
+    }
+
+private:
+    bool put(qint64 n)
+    {
+        n = std::min(n, m_left);
+        m_left -= n;
+        return n <= 0 || sf_writef_float(m_sf, m_out.data(), n) == n;
+    }
+
+    struct SoxrDeleter {
+        void operator()(soxr *s) const { soxr_delete(s); }
+    };
+    SNDFILE *m_sf;
+    int m_channels;
+    qint64 m_room;
+    std::vector<float> m_out;
+    qint64 m_left;
+    std::unique_ptr<soxr, SoxrDeleter> m_soxr;
+};
 
 SaveResult writeEncoded(AtomicFile &file, SaveFormat format, const SaveSource &src,
                         const std::atomic<bool> *cancel, std::atomic<qint64> *done)
@@ -211,78 +294,26 @@ SaveResult writeEncoded(AtomicFile &file, SaveFormat format, const SaveSource &s
     SNDFILE *sf = sf_open_virtual(&io, SFM_WRITE, &info, &sink);
     if (!sf)
         return sink.error ? writeFailed(file, sink.error) : cannotEncode(sf_strerror(nullptr));
-    bool set = true;
-    if (format == SaveFormat::Vorbis) {
-        double level = 1.0 - kVorbisQuality;  // libsndfile's scale runs the other way
-        set = sf_command(sf, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
-    } else if (format == SaveFormat::Mp3) {
-        // The mode first: it re-reads the level, which is not set yet and so refused.
-        int mode = SF_BITRATE_MODE_VARIABLE;
-        sf_command(sf, SFC_SET_BITRATE_MODE, &mode, sizeof mode);
-        double level = kMp3VbrQuality / 10.0;
-        set = sf_command(sf, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
-    } else if (format == SaveFormat::Opus) {
-        // libsndfile's level maps linearly onto 6-256 kb/s a channel; it truncates to whole b/s.
-        const double perChannel = double(opusBitrateFor(af.rate, af.channels)) / af.channels;
-        double level = 1.0 - (perChannel - 6000.0 + 0.5) / 250000.0;
-        int original = af.rate;
-        set = sf_command(sf, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level) &&
-              sf_command(sf, SFC_SET_ORIGINAL_SAMPLERATE, &original, sizeof original);
-    }
-    if (format != SaveFormat::Mp3) {
-        const QByteArray date = when.toString(Qt::ISODate).toUtf8();
-        set = set && sf_set_string(sf, SF_STR_SOFTWARE, "Tavrin") == 0 &&
-              sf_set_string(sf, SF_STR_DATE, date.constData()) == 0;
-    }
-    std::unique_ptr<soxr, SoxrDeleter> resampler;
-    if (set && format == SaveFormat::Opus) {
-        const soxr_io_spec_t ioSpec = soxr_io_spec(SOXR_INT16_I, SOXR_FLOAT32_I);
-        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        soxr_error_t error = nullptr;
-        resampler.reset(soxr_create(af.rate, info.samplerate, unsigned(af.channels), &error, &ioSpec,
-                                    &quality, nullptr));
-        set = resampler && !error;
-    }
-    if (!set) {
-        sf_close(sf);
-        return cannotEncode();
-    }
+    bool set = configure(sf, format, af, when);
 
     // Vorbis moves its unread input down after every block it takes out, so it wants the
     // input in small pieces, as oggenc gives it; the others buffer by themselves.
     const qint64 frames = format == SaveFormat::Vorbis ? 1024 : format == SaveFormat::Flac ? 1 << 16 : 4096;
     std::vector<unsigned char> raw(size_t(frames * bpf));
     std::vector<short> samples(size_t(frames * af.channels));
-    // Floats for MP3 (libsndfile 1.2's stereo writer of shorts passes on only half of each
-    // block) and the resampler's output for Opus.
-    const qint64 outFrames = frames * info.samplerate / af.rate + 64;
-    std::vector<float> floats(size_t(outFrames * af.channels));
+    // libsndfile 1.2's MP3 writer of stereo shorts passes on only half of each block: it gets
+    // floats.
+    std::vector<float> floats(format == SaveFormat::Mp3 ? samples.size() : 0);
     const qint64 total = src.bytes - src.bytes % bpf;
-    // The resampled length to the nearest frame: what soxr gives differs by its rounding.
-    const qint64 opusFrames = (total / bpf * info.samplerate + af.rate / 2) / af.rate;
-    qint64 opusWritten = 0;
-    const auto writeOpus = [&](qint64 n) {
-        n = std::min(n, opusFrames - opusWritten);
-        opusWritten += n;
-        return n <= 0 || sf_writef_float(sf, floats.data(), n) == n;
-    };
-    const auto resample = [&](const short *in, qint64 n) {
-        for (;;) {
-            size_t used = 0, made = 0;
-            if (soxr_process(resampler.get(), in, size_t(n), &used, floats.data(), size_t(outFrames), &made))
-                return false;
-            if (!writeOpus(qint64(made)))
-                return false;
-            if (in) {
-                in += used * size_t(af.channels);
-                n -= qint64(used);
-                if (n <= 0 && made < size_t(outFrames))
-                    return true;
-            } else if (made == 0) {
-                return true;
-            }
-        }
-    };
+    std::unique_ptr<OpusFeed> opus;
+    if (format == SaveFormat::Opus) {
+        opus = std::make_unique<OpusFeed>(sf, af, info.samplerate, frames, total / bpf);
+        set = opus->valid();
+    }
+    if (!set) {
+        sf_close(sf);
+        return cannotEncode();
+    }
     SaveResult result;
     qint64 synced = 0;
     for (qint64 at = 0; at < total && !result.code; ) {
@@ -308,8 +339,8 @@ SaveResult writeEncoded(AtomicFile &file, SaveFormat format, const SaveSource &s
         }
         const sf_count_t got = want / bpf;
         bool ok = true;
-        if (format == SaveFormat::Opus) {
-            ok = resample(samples.data(), got);
+        if (opus) {
+            ok = opus->write(samples.data(), got);
         } else if (format == SaveFormat::Mp3) {
             for (qint64 i = 0; i < n; ++i)
                 floats[size_t(i)] = float(samples[size_t(i)]) * (1.0f / 32768.0f);
@@ -324,14 +355,8 @@ SaveResult writeEncoded(AtomicFile &file, SaveFormat format, const SaveSource &s
             *done = at;
         writeBehind(fd, synced, sink.base + sink.size);
     }
-    if (!result.code && format == SaveFormat::Opus) {
-        bool ok = resample(nullptr, 0);
-        std::fill(floats.begin(), floats.end(), 0.0f);
-        while (ok && opusWritten < opusFrames)
-            ok = writeOpus(outFrames);
-        if (!ok || sink.error)
-            result = writeFailed(file, sink.error);
-    }
+    if (!result.code && opus && (!opus->write(nullptr, 0) || sink.error))
+        result = writeFailed(file, sink.error);
     const int closeError = sf_close(sf);
     if (!result.code && (sink.error || closeError))
         result = writeFailed(file, sink.error);
