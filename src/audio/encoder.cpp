@@ -261,6 +261,9 @@ SaveResult writeEncoded(AtomicFile &file, SaveFormat format, const SaveSource &s
     const int bpf = af.bytesPerFrame();
     if (bpf <= 0 || (af.bits != 8 && af.bits != 16))
         return cannotEncode();
+    // libsndfile ends a FLAC, MP3 or Opus file with no samples as a file no decoder opens.
+    if (src.bytes < bpf && format != SaveFormat::Vorbis)
+        return failed(MCIERR_FILE_NOT_SAVED, QStringLiteral("録音が空なので、この形式では保存できません。"));
     SF_INFO info{};
     info.samplerate = format == SaveFormat::Opus ? opusRateFor(af.rate) : af.rate;
     info.channels = af.channels;

@@ -248,6 +248,14 @@ private slots:
         }
 
         QCOMPARE(entries(dir.path()), QStringList{"spool"});
+
+        // An empty take would give a file no decoder opens (Vorbis's opens, with no sound).
+        SaveSource empty = spool.source;
+        empty.bytes = 0;
+        for (SaveFormat format : {SaveFormat::Flac, SaveFormat::Mp3, SaveFormat::Opus})
+            QCOMPARE(encodeTake(dir.filePath("empty"), format, empty).reason,
+                     QStringLiteral("録音が空なので、この形式では保存できません。"));
+        QCOMPARE(entries(dir.path()), QStringList{"spool"});
     }
 };
 
