@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc)
 
 # What building and running needs. No sound server: the desktop has its own.
 PACKAGES = cmake g++ make pkgconf qt6-base-dev qt6-translations-l10n libpulse-dev \
-           portaudio19-dev libsndfile1-dev libasound2-plugins fonts-ipafont-gothic
+           portaudio19-dev libsndfile1-dev libsoxr-dev libasound2-plugins fonts-ipafont-gothic
 # The tests' tools. The private sound servers come from --test-servers, which installs each
 # only where that leaves the machine's own sound setup alone (see scripts/install-deps.sh).
 TEST_PACKAGES = xvfb xauth xdotool x11-utils openbox desktop-file-utils appstream \
@@ -53,7 +53,7 @@ screenshot: build
 BENCH_BUILD ?= build-bench
 # The sound servers come from --test-servers, only where they leave the machine's own alone.
 BENCH_PACKAGES = stress-ng alsa-utils libasound2-plugins gstreamer1.0-tools gstreamer1.0-pulseaudio \
-                 sox flac vorbis-tools
+                 sox flac vorbis-tools lame opus-tools
 bench: deps
 	@PACKAGES="$(BENCH_PACKAGES)" scripts/install-deps.sh --test-servers
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVR_BUILD_TESTS=OFF -DTAVR_BENCH=ON

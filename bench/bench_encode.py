@@ -2,8 +2,8 @@
 # SPDX-FileCopyrightText: The Tavrin developers
 # SPDX-License-Identifier: GPL-3.0-or-later
 
-"""Saving a take as FLAC and Ogg Vorbis against `flac -5` and `oggenc` on the same WAV file.
-Prints figures; never fails.
+"""Saving a take as FLAC, Ogg Vorbis, MP3 and Opus against `flac -5`, `oggenc -q 5`, `lame -V 2`
+and `opusenc --bitrate 96` on the same WAV file. Prints figures; never fails.
 
     bench/bench_encode.py BUILD_DIR WORK_DIR
 
@@ -12,7 +12,9 @@ plucked-string chords (sox `synth pluck`, three notes a chord, four chords, pann
 pink noise at about -34 dBFS, so neither encoder meets silence or a pure tone. BENCH_RUNS
 (default 5) runs of each, alternating, medians reported: wall time, and CPU time (user +
 system), which a shared machine disturbs less. Tavrin's times include its fsync and rename;
-the tools' include no sync.
+the tools' include no sync. BENCH_FORMATS (default flac,ogg,mp3,opus) picks the formats. The
+MP3 and Opus files of both sides are decoded once through libsndfile to the end, and their
+lengths compared with the take's.
 """
 import hashlib
 import os
@@ -26,7 +28,10 @@ import time
 
 MINUTES = float(os.environ.get("BENCH_MINUTES", "60"))
 RUNS = int(os.environ.get("BENCH_RUNS", "5"))
+FORMATS = os.environ.get("BENCH_FORMATS", "flac,ogg,mp3,opus").split(",")
 VORBIS_Q = 5  # kVorbisQuality (0.5) on oggenc's scale
+MP3_V = 2  # kMp3VbrQuality
+OPUS_KBPS = 96  # opusBitrateFor(44100, 2)
 
 
 def say(*args):
@@ -106,27 +111,42 @@ def timed(cmd):
     return wall, cpu, out.stdout
 
 
+def decoded_seconds(driver, path):
+    """The length of path decoded to its end through libsndfile, in seconds; None on failure."""
+    out = subprocess.run([driver, "--decode", path], capture_output=True, text=True).stdout
+    v = dict(l.split(None, 1) for l in out.splitlines() if " " in l)
+    if "decoded_frames" not in v:
+        return None
+    return int(v["decoded_frames"]) / int(v["decoded_rate"])
+
+
 def main():
     if len(sys.argv) < 3:
         say(__doc__)
         return
     build, work = sys.argv[1], os.path.join(sys.argv[2], "encode")
     os.makedirs(work, exist_ok=True)
-    for tool in ("sox", "flac", "oggenc"):
+    tool_of = {"flac": "flac", "ogg": "oggenc", "mp3": "lame", "opus": "opusenc"}
+    for tool in ["sox"] + [tool_of[f] for f in FORMATS]:
         if not shutil.which(tool):
             say(f"encode: {tool} is missing; skipped")
             return
     driver = os.path.join(os.path.abspath(build), "bench", "bench_encode")
     take = make_take(work)
+    take_seconds = (os.path.getsize(take) - 44) / (44100 * 4)
     say(f"encode: take {os.path.getsize(take) / 1e6:.0f} MB, {MINUTES:g} min 44.1 kHz/16/2")
-    ours = {"flac": os.path.join(work, "ours.flac"), "ogg": os.path.join(work, "ours.ogg")}
-    refs = {"flac": os.path.join(work, "ref.flac"), "ogg": os.path.join(work, "ref.ogg")}
-    tools = {"flac": ["flac", "-5", "-f", "-s", "-o", refs["flac"], take],
-             "ogg": ["oggenc", "-Q", "-q", str(VORBIS_Q), "-o", refs["ogg"], take]}
-    times = {k: [] for k in ("ours-flac", "tool-flac", "ours-ogg", "tool-ogg")}
+    ours = {f: os.path.join(work, f"ours.{f}") for f in FORMATS}
+    refs = {f: os.path.join(work, f"ref.{f}") for f in FORMATS}
+    tools = {"flac": ["flac", "-5", "-f", "-s", "-o", refs.get("flac"), take],
+             "ogg": ["oggenc", "-Q", "-q", str(VORBIS_Q), "-o", refs.get("ogg"), take],
+             "mp3": ["lame", "--quiet", "-V", str(MP3_V), take, refs.get("mp3")],
+             "opus": ["opusenc", "--quiet", "--bitrate", str(OPUS_KBPS), take, refs.get("opus")]}
+    names = {"flac": ("FLAC", "flac -5"), "ogg": ("Vorbis", f"oggenc -q {VORBIS_Q}"),
+             "mp3": ("MP3", f"lame -V {MP3_V}"), "opus": ("Opus", f"opusenc --bitrate {OPUS_KBPS}")}
+    times = {f"{side}-{f}": [] for f in FORMATS for side in ("ours", "tool")}
     cpus = {k: [] for k in times}
     for _ in range(RUNS):
-        for fmt in ("flac", "ogg"):
+        for fmt in FORMATS:
             for p in (ours[fmt], refs[fmt]):
                 if os.path.exists(p):
                     os.remove(p)
@@ -144,26 +164,32 @@ def main():
             cpus[f"tool-{fmt}"].append(r[1])
     med = {k: statistics.median(v) for k, v in times.items()}
     cpu = {k: statistics.median(v) for k, v in cpus.items()}
-    # Each run's two figures side by side: the machine's load changes less within a pair.
-    paired = {f: statistics.median(a / b for a, b in zip(times[f"ours-{f}"], times[f"tool-{f}"]))
-              for f in ("flac", "ogg")}
-    size = {k: os.path.getsize(p) for k, p in (("ours-flac", ours["flac"]), ("tool-flac", refs["flac"]),
-                                                ("ours-ogg", ours["ogg"]), ("tool-ogg", refs["ogg"]))}
-    lossless = flac_pcm_md5(ours["flac"]) == wav_data_md5(take)
-    say(f"encode: FLAC   Tavrin {med['ours-flac']:.2f} s  flac -5 {med['tool-flac']:.2f} s  "
-        f"ratio {med['ours-flac'] / med['tool-flac']:.2f}, paired {paired['flac']:.3f} (target <= 1)  "
-        f"runs {', '.join(f'{x:.2f}' for x in times['ours-flac'])} / {', '.join(f'{x:.2f}' for x in times['tool-flac'])}")
-    say(f"encode: FLAC   CPU Tavrin {cpu['ours-flac']:.2f} s  flac -5 {cpu['tool-flac']:.2f} s  "
-        f"ratio {cpu['ours-flac'] / cpu['tool-flac']:.2f}")
-    say(f"encode: FLAC   size Tavrin {size['ours-flac'] / 1e6:.1f} MB  flac -5 {size['tool-flac'] / 1e6:.1f} MB  "
-        f"ratio {size['ours-flac'] / size['tool-flac']:.4f} (target <= 1.02)  lossless {'yes' if lossless else 'NO'}")
-    say(f"encode: Vorbis Tavrin {med['ours-ogg']:.2f} s  oggenc -q {VORBIS_Q} {med['tool-ogg']:.2f} s  "
-        f"ratio {med['ours-ogg'] / med['tool-ogg']:.2f}, paired {paired['ogg']:.3f} (target <= 1)  "
-        f"runs {', '.join(f'{x:.2f}' for x in times['ours-ogg'])} / {', '.join(f'{x:.2f}' for x in times['tool-ogg'])}")
-    say(f"encode: Vorbis CPU Tavrin {cpu['ours-ogg']:.2f} s  oggenc {cpu['tool-ogg']:.2f} s  "
-        f"ratio {cpu['ours-ogg'] / cpu['tool-ogg']:.2f}")
-    say(f"encode: Vorbis size Tavrin {size['ours-ogg'] / 1e6:.1f} MB  oggenc {size['tool-ogg'] / 1e6:.1f} MB  "
-        f"({size['ours-ogg'] * 8 / (MINUTES * 60) / 1000:.0f} kb/s)")
+    for f in FORMATS:
+        name, tool = names[f]
+        # Each run's two figures side by side: the machine's load changes less within a pair.
+        paired = statistics.median(a / b for a, b in zip(times[f"ours-{f}"], times[f"tool-{f}"]))
+        size = os.path.getsize(ours[f]), os.path.getsize(refs[f])
+        say(f"encode: {name:6} Tavrin {med[f'ours-{f}']:.2f} s  {tool} {med[f'tool-{f}']:.2f} s  "
+            f"ratio {med[f'ours-{f}'] / med[f'tool-{f}']:.2f}, paired {paired:.3f} (target <= 1)  "
+            f"runs {', '.join(f'{x:.2f}' for x in times[f'ours-{f}'])} / "
+            f"{', '.join(f'{x:.2f}' for x in times[f'tool-{f}'])}")
+        say(f"encode: {name:6} CPU Tavrin {cpu[f'ours-{f}']:.2f} s  {tool} {cpu[f'tool-{f}']:.2f} s  "
+            f"ratio {cpu[f'ours-{f}'] / cpu[f'tool-{f}']:.2f}")
+        extra = ""
+        if f == "flac":
+            lossless = flac_pcm_md5(ours[f]) == wav_data_md5(take)
+            extra = f"(target <= 1.02)  lossless {'yes' if lossless else 'NO'}"
+        elif f in ("mp3", "opus"):
+            extra = "(target 0.95-1.05)"
+        say(f"encode: {name:6} size Tavrin {size[0] / 1e6:.1f} MB  {tool} {size[1] / 1e6:.1f} MB  "
+            f"ratio {size[0] / size[1]:.4f} {extra}  "
+            f"({size[0] * 8 / take_seconds / 1000:.0f} / {size[1] * 8 / take_seconds / 1000:.0f} kb/s, "
+            f"one minute {size[0] * 60 / take_seconds / 1e6:.2f} MB)")
+        if f in ("mp3", "opus"):
+            ms = [decoded_seconds(driver, p) for p in (ours[f], refs[f])]
+            shown = ["failed" if m is None else f"{(m - take_seconds) * 1000:+.2f} ms" for m in ms]
+            say(f"encode: {name:6} decoded length minus the take's: Tavrin {shown[0]}  {tool} {shown[1]}  "
+                f"(target within 20 ms)")
 
 
 if __name__ == "__main__":

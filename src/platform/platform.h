@@ -22,7 +22,8 @@ enum class MsgResult { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
 struct SaveDialogState {
     QString defaultExt = QStringLiteral("wav");
     QString filter = QStringLiteral(
-        "WAVファイル (*.wav)|*.wav|FLACファイル (*.flac)|*.flac|Ogg Vorbisファイル (*.ogg)|*.ogg");
+        "WAVファイル (*.wav)|*.wav|FLACファイル (*.flac)|*.flac|Ogg Vorbisファイル (*.ogg)|*.ogg|"
+        "MP3ファイル (*.mp3)|*.mp3|Opusファイル (*.opus)|*.opus");
     int filterIndex = 1;  // the entry chosen, from 1; the default extension follows it
     QString title = QStringLiteral("ファイルの保存");
     QString initialDir;

@@ -243,7 +243,8 @@ void TstQtPlatform::saveDialogAcceptsNewNameWithSuffix() {
     QCOMPARE(state.fileName, dir.path() + QStringLiteral("/新しい録音.wav"));
     QCOMPARE(title, QStringLiteral("ファイルの保存"));
     QCOMPARE(filters, (QStringList{QStringLiteral("WAVファイル (*.wav)"), QStringLiteral("FLACファイル (*.flac)"),
-                                   QStringLiteral("Ogg Vorbisファイル (*.ogg)")}));
+                                   QStringLiteral("Ogg Vorbisファイル (*.ogg)"), QStringLiteral("MP3ファイル (*.mp3)"),
+                                   QStringLiteral("Opusファイル (*.opus)")}));
     QCOMPARE(suffix, QStringLiteral("wav"));
     QCOMPARE(directory, dir.path());
     QCOMPARE(state.filterIndex, 1);
@@ -275,6 +276,24 @@ void TstQtPlatform::saveDialogAcceptsNewNameWithSuffix() {
     QCOMPARE(shownFilter, QStringLiteral("FLACファイル (*.flac)"));
     QCOMPARE(suffix, QStringLiteral("flac"));
     QCOMPARE(state.fileName, dir.path() + QStringLiteral("/x.ogg"));
+
+    // The last two filters give their own extensions.
+    const struct {
+        Qt::Key key;
+        const char *name;
+        int index;
+    } lossy[] = {{Qt::Key_End, "声.opus", 5}, {Qt::Key_Up, "歌.mp3", 4}};
+    for (const auto &c : lossy) {
+        const QString name = QString::fromUtf8(c.name);
+        onModal<QFileDialog>([&](QFileDialog *fd) {
+            QTest::keyClick(fd->findChild<QComboBox *>("fileTypeCombo"), c.key);
+            fd->findChild<QLineEdit *>("fileNameEdit")->setText(name.section(QLatin1Char('.'), 0, 0));
+            static_cast<QDialog *>(fd)->accept();
+        });
+        QVERIFY(p.runSaveDialog(nullptr, state));
+        QCOMPARE(state.fileName, dir.filePath(name));
+        QCOMPARE(state.filterIndex, c.index);
+    }
 }
 
 void TstQtPlatform::saveProgressShowsLateKeepsTimersAndCancels() {

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: The Tavrin developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// Saving as WAV, FLAC or Ogg Vorbis from the window: the name's extension decides over the
+// Saving as WAV, FLAC, Ogg Vorbis, MP3 or Opus from the window: the name's extension decides over the
 // filter, and a cancelled save leaves the take unsaved and the folder clean.
 #include "recorderrig.h"
 
@@ -9,9 +9,10 @@
 
 namespace {
 
-QByteArray magic(const RecorderRig &rig, const QString &path)
+// What the start of the file says it is: its own mark, or the Ogg codec's.
+bool isA(const RecorderRig &rig, const QString &path, const QByteArray &mark)
 {
-    return rig.readFile(path).left(4);
+    return rig.readFile(path).left(64).contains(mark);
 }
 
 QStringList entries(const QString &dir)
@@ -38,21 +39,25 @@ private slots:
             int filter;
             QByteArray magic;
         } cases[] = {
-            {"a.ogg", 2, "OggS"},   // typed extension over the FLAC filter
-            {"b.FLAC", 1, "fLaC"},  // over the WAV filter, in any case
+            {"a.ogg", 2, "vorbis"},    // typed extension over the FLAC filter
+            {"b.FLAC", 1, "fLaC"},     // over the WAV filter, in any case
             {"c.wav", 3, "RIFF"},
-            {"d.take", 2, "fLaC"},  // not one of ours: the filter decides
-            {"e.take", 3, "OggS"},
+            {"d.take", 2, "fLaC"},     // not one of ours: the filter decides
+            {"e.take", 3, "vorbis"},
+            {"f.mp3", 5, "ID3\x04"},
+            {"g.Opus", 4, "OpusHead"},
+            {"h.take", 4, "ID3\x04"},
+            {"i.take", 5, "OpusHead"},
         };
         for (const auto &c : cases) {
             const QString target = rig.dir.filePath(QString::fromLatin1(c.name));
             rig.platform.saveAnswers.enqueue(target);
             rig.platform.saveFilters.enqueue(c.filter);
             rig.click("SBSave");
-            QCOMPARE(magic(rig, target), c.magic);
+            QVERIFY2(isA(rig, target, c.magic), c.name);
         }
         QVERIFY(rig.form->fileSaved());
-        QCOMPARE(rig.platform.saveWaits, 5);
+        QCOMPARE(rig.platform.saveWaits, 9);
         QVERIFY(rig.platform.errors().isEmpty());
     }
 
@@ -64,7 +69,7 @@ private slots:
         for (int i = 0; i < 120; ++i)
             rig.advanceAndTick(500);
         const QStringList before = entries(rig.dir.path());
-        const QString target = rig.dir.filePath("long.ogg");
+        const QString target = rig.dir.filePath("long.opus");
         rig.platform.saveAnswers.enqueue(target);
         rig.platform.saveCancels.enqueue(true);
         rig.key(Qt::Key_S, Qt::ControlModifier);
