@@ -49,8 +49,8 @@ quint32 refusalCode(int paError, AudioBackend::Direction direction)
 constexpr int kProbeTimeoutMs = 800;
 constexpr int kStartTimeoutMs = 1500;
 constexpr int kStopTimeoutMs = 600;
-// A capture stream that delivers nothing for this long (after its first data, plus a
-// fragment) has lost its server.
+// A stream that moves no audio for this long (after its first, plus a fragment) has lost its
+// server, or the server hangs.
 constexpr qint64 kStallNs = 3000000000LL;
 // How often a capture stream asks for the server's timing: at its first audio, then every 10 s.
 constexpr qint64 kTimingEveryNs = 10000000000LL;
@@ -351,6 +351,7 @@ struct PulseBackend::Impl {
             }
         }
         lastDataNs.store(monotonicNs(), std::memory_order_relaxed);
+        gotData.store(true, std::memory_order_relaxed);
     }
 
     // --- both -------------------------------------------------------------------------
@@ -391,7 +392,7 @@ struct PulseBackend::Impl {
         const pa_usec_t since = pa_usec_t((askedNs - pressNs) / 1000);
         now = now > since ? now - since : 0;
         stopAtFrame = std::max<qint64>(deliveredFrames, qint64(now * pa_usec_t(format.rate) / PA_USEC_PER_SEC));
-        onReadable();
+        onReadable();  // on this thread, under the lock, as the main loop's own calls run
         // The rest comes with the next fragment. Asking for shorter fragments now would bring
         // it sooner, but PipeWire's resampler then breaks the last milliseconds of the take.
         const bool whole = waitFor([this] { return receivedFrames >= stopAtFrame || !stream ||
@@ -598,7 +599,7 @@ void PulseBackend::stop(bool drain)
 StreamState PulseBackend::state()
 {
     auto st = StreamState(d->state.load());
-    if (st == StreamState::Running && d->direction == Direction::Capture) {
+    if (st == StreamState::Running) {
         // Counted from the first data: a server that is slow to start is not a lost one.
         const qint64 quiet = monotonicNs() - d->lastDataNs.load(std::memory_order_relaxed);
         const qint64 allowed = d->gotData.load(std::memory_order_relaxed)
