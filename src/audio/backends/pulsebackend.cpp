@@ -99,6 +99,7 @@ struct PulseBackend::Impl {
     bool draining = false;
 
     bool absent = false;          // the last attempt found no server at all
+    qint64 connectingSinceNs = 0;
 
     ~Impl()
     {
@@ -204,7 +205,11 @@ struct PulseBackend::Impl {
                 dropContext();
                 return reachOf(err);
             }
+            connectingSinceNs = monotonicNs();
         }
+        // A connection that has had a stream start's time already gets no more of the UI
+        // thread: the server hangs, and each press would freeze the window again.
+        deadlineNs = std::min(deadlineNs, std::max(connectingSinceNs + qint64(kStartTimeoutMs) * 1000000, monotonicNs()));
         const auto settledState = [this] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) ||
                                                   pa_context_get_state(context) == PA_CONTEXT_READY; };
         waitFor(settledState, msUntil(deadlineNs));
