@@ -80,7 +80,10 @@ struct PulseBackend::Impl {
     std::atomic<quint32> failure{0};
     std::atomic<qint64> lastDataNs{0};
     std::atomic<bool> gotData{false};
+    // For the stop line in the log: when start() was called, and when the first data came.
+    qint64 startCalledNs = 0;
     qint64 startedNs = 0;
+    qint64 firstDataNs = 0;
 
     // Capture.
     qint64 receivedFrames = 0;   // from the server, all of it
@@ -291,7 +294,8 @@ struct PulseBackend::Impl {
         }
         const qint64 now = monotonicNs();
         lastDataNs.store(now, std::memory_order_relaxed);
-        gotData.store(true, std::memory_order_relaxed);
+        if (!gotData.exchange(true, std::memory_order_relaxed))
+            firstDataNs = now;
         if (now - lastTimingNs > kTimingEveryNs) {
             // Keeps the stream's clock (capturedFramesNow) in step with the server's.
             lastTimingNs = now;
@@ -409,7 +413,9 @@ struct PulseBackend::Impl {
             markFailed();
         qCDebug(lcAudio) << "stop: timing" << (askedNs - pressNs) / 1000000 << "ms, tail"
                          << (monotonicNs() - askedNs) / 1000000 << "ms; stream time" << now / 1000
-                         << "ms; delivered" << deliveredFrames << "target" << stopAtFrame;
+                         << "ms; delivered" << deliveredFrames << "target" << stopAtFrame
+                         << "; after start(): ready" << (startedNs - startCalledNs) / 1000 / 1000.0
+                         << "ms, first data" << (firstDataNs - startCalledNs) / 1000 / 1000.0 << "ms";
     }
 };
 
@@ -473,8 +479,10 @@ int PulseBackend::outputDeviceCount()
 
 quint32 PulseBackend::start(Direction direction, const AudioFormat &format, AudioStreamClient *client)
 {
-    const qint64 deadline = monotonicNs() + qint64(kStartTimeoutMs) * 1000000;
+    const qint64 calledNs = monotonicNs();
+    const qint64 deadline = calledNs + qint64(kStartTimeoutMs) * 1000000;
     stop(false);
+    d->startCalledNs = calledNs;
     d->state = int(StreamState::Idle);
     d->failure = 0;
     d->absent = false;
