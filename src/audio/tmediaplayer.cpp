@@ -143,7 +143,10 @@ struct TMediaPlayer::Impl : AudioStreamClient {
     void endRecording()
     {
         backend->stop(true);
-        const quint32 code = spool.endCapture();
+        quint32 code = spool.endCapture();
+        // The stream can break off while Stop waits for its tail; the take then lacks it.
+        if (backend->state() == StreamState::Failed && (code == 0 || code == MCIERR_WAVE_OVERRUN))
+            code = backend->failureCode() ? backend->failureCode() : MCIERR_HARDWARE;
         if (code != 0 && code != MCIERR_WAVE_OVERRUN)
             totalFrames = spool.dataBytes() / bpf;  // exactly what reached the disk
         posFrames = totalFrames;

@@ -57,7 +57,8 @@ public:
     virtual quint32 start(Direction direction, const AudioFormat &format,
                           AudioStreamClient *client) = 0;
     // Ends the stream; no callback runs after it returns. drain: let capture deliver what it
-    // holds (playback is always cut off at once).
+    // holds (playback is always cut off at once). A stream that broke off, even while it was
+    // being stopped, reads Failed afterwards until the next start.
     virtual void stop(bool drain) = 0;
 
     virtual StreamState state() = 0;

@@ -32,18 +32,33 @@ private:
     qint64 m_last = 0;
 };
 
-// The sound server's own protocol whenever a server answers; PortAudio (plain ALSA) where
-// none does. The choice is made again at every stream, so a server that comes back is used.
+// The sound server's own protocol whenever a server is there; PortAudio (plain ALSA) where
+// none is. A server that is there but hung is not "none": ALSA's pulse device would block on
+// it too. The choice is made again at every stream, so a server that comes back is used.
 class SoundServerBackend : public AudioBackend {
 public:
     explicit SoundServerBackend(bool portAudioOnly) : m_portAudioOnly(portAudioOnly) {}
 
     bool realTime() const override { return true; }
-    int outputDeviceCount() override { return pick().outputDeviceCount(); }
+    int outputDeviceCount() override
+    {
+        if (!m_portAudioOnly) {
+            const int count = m_pulse.outputDeviceCount();
+            if (!m_pulse.serverAbsent())
+                return count;
+        }
+        return portAudio().outputDeviceCount();
+    }
     quint32 start(Direction direction, const AudioFormat &format, AudioStreamClient *client) override
     {
         stop(false);
-        m_active = &pick();
+        if (!m_portAudioOnly) {
+            m_active = &m_pulse;
+            const quint32 rc = m_pulse.start(direction, format, client);
+            if (!m_pulse.serverAbsent())
+                return rc;
+        }
+        m_active = &portAudio();
         return m_active->start(direction, format, client);
     }
     void stop(bool drain) override
@@ -57,10 +72,8 @@ public:
     qint64 capturedFramesNow() override { return m_active ? m_active->capturedFramesNow() : -1; }
 
 private:
-    AudioBackend &pick()
+    AudioBackend &portAudio()
     {
-        if (!m_portAudioOnly && m_pulse.available())
-            return m_pulse;
         if (!m_portAudio)
             m_portAudio = std::make_unique<PortAudioBackend>();
         return *m_portAudio;

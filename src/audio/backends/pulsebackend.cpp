@@ -43,13 +43,24 @@ quint32 refusalCode(int paError, AudioBackend::Direction direction)
     }
 }
 
-constexpr int kConnectTimeoutMs = 3000;
+// How long the UI thread waits for the server. A healthy one answers within tens of
+// milliseconds, even on a busy machine; one that is stopped or hung never does, and the window
+// must not freeze meanwhile. The start-up probe gets the least, as the window waits for it.
+constexpr int kProbeTimeoutMs = 800;
+constexpr int kStartTimeoutMs = 1500;
 constexpr int kStopTimeoutMs = 600;
-// A capture stream that delivers nothing for this long (after its first data, plus a
-// fragment) has lost its server.
+// A stream that moves no audio for this long (after its first, plus a fragment) has lost its
+// server, or the server hangs.
 constexpr qint64 kStallNs = 3000000000LL;
 // How often a capture stream asks for the server's timing: at its first audio, then every 10 s.
 constexpr qint64 kTimingEveryNs = 10000000000LL;
+
+enum class Reach { Ready, Absent, Faulty };
+
+int msUntil(qint64 deadlineNs)
+{
+    return int(std::max<qint64>(0, (deadlineNs - monotonicNs()) / 1000000));
+}
 
 } // namespace
 
@@ -69,7 +80,10 @@ struct PulseBackend::Impl {
     std::atomic<quint32> failure{0};
     std::atomic<qint64> lastDataNs{0};
     std::atomic<bool> gotData{false};
+    // For the stop line in the log: when start() was called, and when the first data came.
+    qint64 startCalledNs = 0;
     qint64 startedNs = 0;
+    qint64 firstDataNs = 0;
 
     // Capture.
     qint64 receivedFrames = 0;   // from the server, all of it
@@ -81,9 +95,14 @@ struct PulseBackend::Impl {
     size_t carried = 0;
     std::vector<char> silence;
 
+    bool holding = false;         // while stopping: fragments wait in the stream until the press is placed
+
     // Playback.
     qint64 writtenFrames = 0;
     bool draining = false;
+
+    bool absent = false;          // the last attempt found no server at all
+    qint64 connectingSinceNs = 0;
 
     ~Impl()
     {
@@ -135,33 +154,78 @@ struct PulseBackend::Impl {
         return done;
     }
 
-    // With the lock held.
-    bool connected()
+    void dropContext()
     {
-        if (context && pa_context_get_state(context) == PA_CONTEXT_READY)
-            return true;
-        if (context) {
-            // The server went away; a new context finds it again once it is back.
-            pa_context_set_state_callback(context, nullptr, nullptr);
-            pa_context_disconnect(context);
-            pa_context_unref(context);
-            context = nullptr;
-        }
-        pa_proplist *props = pa_proplist_new();
-        describeTavrin(props);
-        context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop), "Tavrin", props);
-        pa_proplist_free(props);
         if (!context)
-            return false;
-        pa_context_set_state_callback(
-            context, [](pa_context *, void *u) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(u), 0); },
-            loop);
-        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0)
-            return false;
+            return;
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+        context = nullptr;
+    }
+
+    // No server listens (no socket, or nobody behind it): the one case for the PortAudio
+    // fallback. A server that is there but does not answer would block ALSA's pulse device
+    // just the same, for libpulse's 30 s per open.
+    static Reach reachOf(int paError)
+    {
+        switch (paError) {
+        case PA_ERR_CONNECTIONREFUSED:
+        case PA_ERR_INVALIDSERVER:
+        case PA_ERR_CONNECTIONTERMINATED:
+            return Reach::Absent;
+        default:
+            return Reach::Faulty;
+        }
+    }
+
+    // With the lock held. Waits at most until deadlineNs.
+    Reach reach(qint64 deadlineNs)
+    {
+        if (context) {
+            const pa_context_state_t st = pa_context_get_state(context);
+            if (st == PA_CONTEXT_READY)
+                return Reach::Ready;
+            // Gone (a new context finds the server again once it is back); one that is still
+            // connecting is waited on again rather than replaced, since a stopped server keeps
+            // every connection in its short listen queue, and once that is full the next
+            // connect reads as refused.
+            if (!PA_CONTEXT_IS_GOOD(st))
+                dropContext();
+        }
+        if (!context) {
+            pa_proplist *props = pa_proplist_new();
+            describeTavrin(props);
+            context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop), "Tavrin", props);
+            pa_proplist_free(props);
+            if (!context)
+                return Reach::Faulty;
+            pa_context_set_state_callback(
+                context, [](pa_context *, void *u) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(u), 0); },
+                loop);
+            if (pa_context_connect(context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0) {
+                const int err = pa_context_errno(context);
+                dropContext();
+                return reachOf(err);
+            }
+            connectingSinceNs = monotonicNs();
+        }
+        // A connection that has had a stream start's time already gets no more of the UI
+        // thread: the server hangs, and each press would freeze the window again.
+        deadlineNs = std::min(deadlineNs, std::max(connectingSinceNs + qint64(kStartTimeoutMs) * 1000000, monotonicNs()));
         const auto settledState = [this] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) ||
                                                   pa_context_get_state(context) == PA_CONTEXT_READY; };
-        waitFor(settledState, kConnectTimeoutMs);
-        return pa_context_get_state(context) == PA_CONTEXT_READY;
+        waitFor(settledState, msUntil(deadlineNs));
+        const pa_context_state_t st = pa_context_get_state(context);
+        if (st == PA_CONTEXT_READY)
+            return Reach::Ready;
+        if (PA_CONTEXT_IS_GOOD(st)) {
+            qCWarning(lcAudio) << "the sound server accepts the connection but does not answer";
+            return Reach::Faulty;
+        }
+        const int err = pa_context_errno(context);
+        dropContext();
+        return reachOf(err);
     }
 
     void markFailed()
@@ -218,6 +282,8 @@ struct PulseBackend::Impl {
 
     void onReadable()
     {
+        if (holding)
+            return;
         while (pa_stream_readable_size(stream) > 0) {
             const void *data = nullptr;
             size_t n = 0;
@@ -228,7 +294,8 @@ struct PulseBackend::Impl {
         }
         const qint64 now = monotonicNs();
         lastDataNs.store(now, std::memory_order_relaxed);
-        gotData.store(true, std::memory_order_relaxed);
+        if (!gotData.exchange(true, std::memory_order_relaxed))
+            firstDataNs = now;
         if (now - lastTimingNs > kTimingEveryNs) {
             // Keeps the stream's clock (capturedFramesNow) in step with the server's.
             lastTimingNs = now;
@@ -293,6 +360,7 @@ struct PulseBackend::Impl {
             }
         }
         lastDataNs.store(monotonicNs(), std::memory_order_relaxed);
+        gotData.store(true, std::memory_order_relaxed);
     }
 
     // --- both -------------------------------------------------------------------------
@@ -316,26 +384,38 @@ struct PulseBackend::Impl {
         if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY)
             return;
         const qint64 pressNs = monotonicNs();
-        waitForOperation(pa_stream_update_timing_info(
-                             stream, [](pa_stream *, int, void *u) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(u), 0); },
-                             loop),
-                         kStopTimeoutMs / 2);
+        // What arrives while the server tells the time may run past the press: it waits in the
+        // stream until the press has a frame number.
+        holding = true;
+        const bool timed = waitForOperation(
+            pa_stream_update_timing_info(
+                stream, [](pa_stream *, int, void *u) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(u), 0); },
+                loop),
+            kStopTimeoutMs / 2);
+        holding = false;
         const qint64 askedNs = monotonicNs();
         pa_usec_t now = 0;
-        if (pa_stream_get_time(stream, &now) < 0)
+        if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY || pa_stream_get_time(stream, &now) < 0)
             return;
         // The clock has run on while the server answered; the take ends at the press.
         const pa_usec_t since = pa_usec_t((askedNs - pressNs) / 1000);
         now = now > since ? now - since : 0;
         stopAtFrame = std::max<qint64>(deliveredFrames, qint64(now * pa_usec_t(format.rate) / PA_USEC_PER_SEC));
+        onReadable();  // on this thread, under the lock, as the main loop's own calls run
         // The rest comes with the next fragment. Asking for shorter fragments now would bring
         // it sooner, but PipeWire's resampler then breaks the last milliseconds of the take.
-        waitFor([this] { return receivedFrames >= stopAtFrame || !stream ||
-                                pa_stream_get_state(stream) != PA_STREAM_READY; },
-                kStopTimeoutMs);
+        const bool whole = waitFor([this] { return receivedFrames >= stopAtFrame || !stream ||
+                                                   pa_stream_get_state(stream) != PA_STREAM_READY; },
+                                   kStopTimeoutMs);
+        // Neither the time nor the tail came: the server has stopped answering, and the
+        // take lacks its end.
+        if (!timed && !whole)
+            markFailed();
         qCDebug(lcAudio) << "stop: timing" << (askedNs - pressNs) / 1000000 << "ms, tail"
                          << (monotonicNs() - askedNs) / 1000000 << "ms; stream time" << now / 1000
-                         << "ms; delivered" << deliveredFrames << "target" << stopAtFrame;
+                         << "ms; delivered" << deliveredFrames << "target" << stopAtFrame
+                         << "; after start(): ready" << (startedNs - startCalledNs) / 1000 / 1000.0
+                         << "ms, first data" << (firstDataNs - startCalledNs) / 1000 / 1000.0 << "ms";
     }
 };
 
@@ -346,57 +426,75 @@ PulseBackend::~PulseBackend()
     stop(false);
 }
 
-bool PulseBackend::available()
+bool PulseBackend::serverAbsent() const { return d->absent; }
+
+// False when the main loop cannot run at all.
+static bool startLoop(pa_threaded_mainloop *&loop)
 {
-    if (!d->loop) {
-        d->loop = pa_threaded_mainloop_new();
-        if (!d->loop)
-            return false;
-        pa_threaded_mainloop_set_name(d->loop, "tavrin-pulse");
-        if (pa_threaded_mainloop_start(d->loop) < 0) {
-            pa_threaded_mainloop_free(d->loop);
-            d->loop = nullptr;
-            return false;
-        }
+    if (loop)
+        return true;
+    loop = pa_threaded_mainloop_new();
+    if (!loop)
+        return false;
+    pa_threaded_mainloop_set_name(loop, "tavrin-pulse");
+    if (pa_threaded_mainloop_start(loop) < 0) {
+        pa_threaded_mainloop_free(loop);
+        loop = nullptr;
+        return false;
     }
-    pa_threaded_mainloop_lock(d->loop);
-    const bool ok = d->stream ? true : d->connected();
-    pa_threaded_mainloop_unlock(d->loop);
-    return ok;
+    return true;
 }
 
 int PulseBackend::outputDeviceCount()
 {
-    if (!available())
+    const qint64 deadline = monotonicNs() + qint64(kProbeTimeoutMs) * 1000000;
+    d->absent = false;
+    if (!startLoop(d->loop))
         return 0;
     pa_threaded_mainloop_lock(d->loop);
+    const Reach r = d->reach(deadline);
+    d->absent = r == Reach::Absent;
     int count = 0;
-    struct Counter {
-        int *count;
-        pa_threaded_mainloop *loop;
-    } counter{&count, d->loop};
-    pa_operation *op = pa_context_get_sink_info_list(
-        d->context,
-        [](pa_context *, const pa_sink_info *info, int eol, void *u) {
-            auto *c = static_cast<Counter *>(u);
-            if (eol == 0 && info)
-                ++*c->count;
-            if (eol != 0)
-                pa_threaded_mainloop_signal(c->loop, 0);
-        },
-        &counter);
-    if (!d->waitForOperation(op, kConnectTimeoutMs))
-        count = 0;
+    if (r == Reach::Ready) {
+        struct Counter {
+            int *count;
+            pa_threaded_mainloop *loop;
+        } counter{&count, d->loop};
+        pa_operation *op = pa_context_get_sink_info_list(
+            d->context,
+            [](pa_context *, const pa_sink_info *info, int eol, void *u) {
+                auto *c = static_cast<Counter *>(u);
+                if (eol == 0 && info)
+                    ++*c->count;
+                if (eol != 0)
+                    pa_threaded_mainloop_signal(c->loop, 0);
+            },
+            &counter);
+        if (!d->waitForOperation(op, msUntil(deadline)))
+            count = 0;
+    }
     pa_threaded_mainloop_unlock(d->loop);
     return count;
 }
 
 quint32 PulseBackend::start(Direction direction, const AudioFormat &format, AudioStreamClient *client)
 {
+    const qint64 calledNs = monotonicNs();
+    const qint64 deadline = calledNs + qint64(kStartTimeoutMs) * 1000000;
     stop(false);
-    if (!available())
+    d->startCalledNs = calledNs;
+    d->state = int(StreamState::Idle);
+    d->failure = 0;
+    d->absent = false;
+    if (!startLoop(d->loop))
         return MCIERR_CANNOT_LOAD_DRIVER;
     pa_threaded_mainloop_lock(d->loop);
+    const Reach r = d->reach(deadline);
+    if (r != Reach::Ready) {
+        d->absent = r == Reach::Absent;
+        pa_threaded_mainloop_unlock(d->loop);
+        return MCIERR_CANNOT_LOAD_DRIVER;
+    }
     d->direction = direction;
     d->client = client;
     d->format = format;
@@ -412,7 +510,6 @@ quint32 PulseBackend::start(Direction direction, const AudioFormat &format, Audi
     d->carry.assign(size_t(std::max(1, d->bpf)), 0);
     d->carried = 0;
     d->silence.assign(size_t(1 << 16), char(format.bits == 8 ? 0x80 : 0));
-    d->failure = 0;
     d->gotData = false;
     const bool capture = direction == Direction::Capture;
 
@@ -466,16 +563,26 @@ quint32 PulseBackend::start(Direction direction, const AudioFormat &format, Audi
             d->stream, [](pa_stream *, size_t n, void *u) { static_cast<Impl *>(u)->onWritable(n); }, d.get());
         rc = pa_stream_connect_playback(d->stream, nullptr, &attr, flags, nullptr, nullptr);
     }
+    bool stalled = false;
     if (rc == 0) {
-        d->waitFor([this] { return pa_stream_get_state(d->stream) != PA_STREAM_CREATING; }, kConnectTimeoutMs);
+        d->waitFor([this] { return pa_stream_get_state(d->stream) != PA_STREAM_CREATING; }, msUntil(deadline));
+        stalled = pa_stream_get_state(d->stream) == PA_STREAM_CREATING;
         if (pa_stream_get_state(d->stream) != PA_STREAM_READY)
             rc = -1;
     }
     if (rc != 0) {
         const int err = pa_context_errno(d->context);
-        qCWarning(lcAudio) << "the sound server refused the stream:" << pa_strerror(err);
         d->state = int(StreamState::Idle);
         d->closeStream();
+        if (stalled) {
+            // A stream still being created cannot be withdrawn; the connection goes with it,
+            // lest the server open it later for nobody.
+            qCWarning(lcAudio) << "the sound server does not answer";
+            d->dropContext();
+            pa_threaded_mainloop_unlock(d->loop);
+            return MCIERR_CANNOT_LOAD_DRIVER;
+        }
+        qCWarning(lcAudio) << "the sound server refused the stream:" << pa_strerror(err);
         pa_threaded_mainloop_unlock(d->loop);
         return refusalCode(err, direction);
     }
@@ -495,14 +602,17 @@ void PulseBackend::stop(bool drain)
             d->fetchTail();
         d->closeStream();
     }
-    d->state = int(StreamState::Idle);
+    // A stream that broke off, even while it was being stopped, stays failed until the next
+    // start: the take it ended lacks what the server never sent.
+    if (d->state.load() != int(StreamState::Failed))
+        d->state = int(StreamState::Idle);
     pa_threaded_mainloop_unlock(d->loop);
 }
 
 StreamState PulseBackend::state()
 {
     auto st = StreamState(d->state.load());
-    if (st == StreamState::Running && d->direction == Direction::Capture) {
+    if (st == StreamState::Running) {
         // Counted from the first data: a server that is slow to start is not a lost one.
         const qint64 quiet = monotonicNs() - d->lastDataNs.load(std::memory_order_relaxed);
         const qint64 allowed = d->gotData.load(std::memory_order_relaxed)

@@ -15,8 +15,10 @@ public:
     PulseBackend();
     ~PulseBackend() override;
 
-    // Whether a server answers now (connecting, or connecting again, if need be).
-    bool available();
+    // Whether the last outputDeviceCount() or start() found no server at all: no socket, or
+    // nobody listening behind it. A server that is there but does not answer is a fault of
+    // its own (MCIERR_CANNOT_LOAD_DRIVER), not an absence.
+    bool serverAbsent() const;
 
     bool realTime() const override { return true; }
     int outputDeviceCount() override;
