@@ -99,31 +99,30 @@ SaveResult writeFailed(AtomicFile &file, int err)
     return failed(code, file.reason());
 }
 
-SaveResult writeWav(AtomicFile &file, const SaveSource &src, const std::atomic<bool> *cancel,
-                    std::atomic<qint64> *done)
-{
-    const int fd = file.fd();
-    const QByteArray header = WavHeaderWriter(src.format).header(src.bytes);
-    if (!writeAllAt(fd, header.constData(), header.size(), 0))
-        return writeFailed(file, errno);
-    constexpr qint64 kPiece = 4LL << 20;
-    for (qint64 at = 0; at < src.bytes; at += kPiece) {
-        if (isCancelled(cancel))
-            return cancelledResult();
-        const qint64 n = std::min(kPiece, src.bytes - at);
-        errno = 0;
-        if (!copyRange(src.fd, src.offset + at, fd, header.size() + at, n))
-            return writeFailed(file, errno);
-        ::sync_file_range(fd, header.size() + at, n, SYNC_FILE_RANGE_WRITE);
+// How far a save has come, for the progress shown and for whoever asked to follow it.
+struct Progress {
+    const std::atomic<bool> *cancel;
+    std::atomic<qint64> *done;
+    const std::function<void(qint64)> &step;
+    void operator()(qint64 at) const
+    {
         if (done)
-            *done = at + n;
+            *done = at;
+        if (step)
+            step(at);
     }
-    if (src.bytes & 1) {
-        const char pad = 0;
-        if (!writeAllAt(fd, &pad, 1, header.size() + src.bytes))
-            return writeFailed(file, errno);
-    }
-    return {};
+    bool cancelled() const { return isCancelled(cancel); }
+};
+
+SaveResult writeWav(AtomicFile &file, const SaveSource &src, const Progress &progress)
+{
+    const quint32 rc = writeWavData(file, src.format, src.fd, src.offset, src.bytes, [&](qint64 at) {
+        progress(at);
+        return !progress.cancelled();
+    });
+    if (rc == kWavWriteCancelled)
+        return cancelledResult();
+    return rc ? failed(rc, file.reason()) : SaveResult{};
 }
 
 // When the take began: the spool is made at the take's first Record. A file system without
@@ -254,7 +253,7 @@ private:
 };
 
 SaveResult writeEncoded(AtomicFile &file, SaveFormat format, const SaveSource &src,
-                        const std::atomic<bool> *cancel, std::atomic<qint64> *done)
+                        const Progress &progress)
 {
     const int fd = file.fd();
     const AudioFormat &af = src.format;
@@ -320,7 +319,7 @@ SaveResult writeEncoded(AtomicFile &file, SaveFormat format, const SaveSource &s
     SaveResult result;
     qint64 synced = 0;
     for (qint64 at = 0; at < total && !result.code; ) {
-        if (isCancelled(cancel)) {
+        if (progress.cancelled()) {
             sf_close(sf);
             return cancelledResult();
         }
@@ -354,8 +353,7 @@ SaveResult writeEncoded(AtomicFile &file, SaveFormat format, const SaveSource &s
         if (!ok || sink.error)
             result = writeFailed(file, sink.error);
         at += want;
-        if (done)
-            *done = at;
+        progress(at);
         writeBehind(fd, synced, sink.base + sink.size);
     }
     if (!result.code && opus && (!opus->write(nullptr, 0) || sink.error))
@@ -407,7 +405,8 @@ SaveFormat saveFormatFor(const QString &path, int filterIndex)
 }
 
 SaveResult encodeTake(const QString &path, SaveFormat format, const SaveSource &source,
-                      const std::atomic<bool> *cancel, std::atomic<qint64> *done)
+                      const std::atomic<bool> *cancel, std::atomic<qint64> *done,
+                      const std::function<void(qint64)> &step)
 {
     if (source.bytes > 0 && source.fd < 0)
         return failed(MCIERR_FILE_READ, QStringLiteral("録音を読み出せません。"));
@@ -416,8 +415,9 @@ SaveResult encodeTake(const QString &path, SaveFormat format, const SaveSource &
     AtomicFile file(path);
     if (const quint32 rc = file.open())
         return failed(rc, file.reason());
-    SaveResult r = format == SaveFormat::Wav ? writeWav(file, source, cancel, done)
-                                             : writeEncoded(file, format, source, cancel, done);
+    const Progress progress{cancel, done, step};
+    SaveResult r = format == SaveFormat::Wav ? writeWav(file, source, progress)
+                                             : writeEncoded(file, format, source, progress);
     if (r.code || r.cancelled)
         return r;  // the temporary file goes with `file`
     if (isCancelled(cancel))

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -47,9 +48,11 @@ struct SaveResult {
 };
 
 // Writes the take to path in the given format, whole or nothing. Any thread. cancel is read
-// between pieces; done counts the sample bytes consumed so far.
+// between pieces; done counts the sample bytes consumed so far, and step (on the saving thread)
+// is told each new count.
 SaveResult encodeTake(const QString &path, SaveFormat format, const SaveSource &source,
-                      const std::atomic<bool> *cancel = nullptr, std::atomic<qint64> *done = nullptr);
+                      const std::atomic<bool> *cancel = nullptr, std::atomic<qint64> *done = nullptr,
+                      const std::function<void(qint64)> &step = {});
 
 // encodeTake on a thread of its own. Owns source.fd from here on.
 class SaveJob {
