@@ -77,32 +77,18 @@ struct Spool {
     }
 };
 
-struct Decoded {
-    SF_INFO info{};
-    std::vector<short> samples;
-};
-
-Decoded decode(const QString &path)
-{
-    Decoded d;
-    SNDFILE *sf = sf_open(QFile::encodeName(path).constData(), SFM_READ, &d.info);
-    if (!sf)
-        return d;
-    d.samples.resize(size_t(d.info.frames * d.info.channels));
-    d.samples.resize(size_t(sf_readf_short(sf, d.samples.data(), d.info.frames) * d.info.channels));
-    sf_close(sf);
-    return d;
-}
+using Decoded = wavtest::Sound;
+using wavtest::readSound;
 
 // The amplitude of freq in one channel, over the middle half of the decoded take.
 double toneLevel(const Decoded &d, int channel, double freq)
 {
-    const qint64 frames = qint64(d.samples.size()) / d.info.channels;
+    const qint64 frames = qint64(d.shorts.size()) / d.channels;
     double s = 0, c = 0;
     for (qint64 i = frames / 4; i < frames * 3 / 4; ++i) {
-        const double x = d.samples[size_t(i * d.info.channels + channel)] / 32768.0;
-        s += x * std::sin(2 * M_PI * freq * double(i) / d.info.samplerate);
-        c += x * std::cos(2 * M_PI * freq * double(i) / d.info.samplerate);
+        const double x = d.shorts[size_t(i * d.channels + channel)] / 32768.0;
+        s += x * std::sin(2 * M_PI * freq * double(i) / d.rate);
+        c += x * std::cos(2 * M_PI * freq * double(i) / d.rate);
     }
     return 2 * std::hypot(s, c) / double(frames * 3 / 4 - frames / 4);
 }
@@ -135,20 +121,20 @@ private slots:
         const QString flac = dir.filePath("take.flac");
         const SaveResult r = encodeTake(flac, SaveFormat::Flac, spool.source);
         QCOMPARE(r.code, 0u);
-        const Decoded f = decode(flac);
-        QCOMPARE(f.info.format, SF_FORMAT_FLAC | (bits == 8 ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_16));
-        QCOMPARE(f.info.samplerate, rate);
-        QCOMPARE(f.info.channels, channels);
-        QCOMPARE(qint64(f.info.frames), frames);
-        QVERIFY(f.samples == spool.expected());
+        const Decoded f = readSound(flac);
+        QCOMPARE(f.format, SF_FORMAT_FLAC | (bits == 8 ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_16));
+        QCOMPARE(f.rate, rate);
+        QCOMPARE(f.channels, channels);
+        QCOMPARE(qint64(f.frames), frames);
+        QVERIFY(f.shorts == spool.expected());
 
         const QString ogg = dir.filePath("take.ogg");
         QCOMPARE(encodeTake(ogg, SaveFormat::Vorbis, spool.source).code, 0u);
-        const Decoded v = decode(ogg);
-        QCOMPARE(v.info.format, SF_FORMAT_OGG | SF_FORMAT_VORBIS);
-        QCOMPARE(v.info.samplerate, rate);
-        QCOMPARE(v.info.channels, channels);
-        QCOMPARE(qint64(v.info.frames), frames);
+        const Decoded v = readSound(ogg);
+        QCOMPARE(v.format, SF_FORMAT_OGG | SF_FORMAT_VORBIS);
+        QCOMPARE(v.rate, rate);
+        QCOMPARE(v.channels, channels);
+        QCOMPARE(qint64(v.frames), frames);
 
         // MP3 keeps the rate and, through LAME's gapless header, the exact length. Opus goes up
         // to a rate it takes, keeps the take's in its header, and the length at the new rate.
@@ -165,12 +151,12 @@ private slots:
         for (const auto &c : lossy) {
             const QString path = dir.filePath(c.name);
             QCOMPARE(encodeTake(path, c.format, spool.source).code, 0u);
-            const Decoded d = decode(path);
-            QCOMPARE(d.info.format, c.type);
-            QCOMPARE(d.info.samplerate, c.rate);
-            QCOMPARE(d.info.channels, channels);
-            QCOMPARE(qint64(d.info.frames), c.frames);
-            QCOMPARE(qint64(d.samples.size()), c.frames * channels);
+            const Decoded d = readSound(path);
+            QCOMPARE(d.format, c.type);
+            QCOMPARE(d.rate, c.rate);
+            QCOMPARE(d.channels, channels);
+            QCOMPARE(qint64(d.frames), c.frames);
+            QCOMPARE(qint64(d.shorts.size()), c.frames * channels);
             // The spool's 440 Hz (and 880 Hz on the right) at 0.8, under noise at 0.09 RMS: within
             // 0.7 dB (Opus at 12 kHz stereo, 40 kb/s, is the farthest), where a wrong rate or lost
             // samples would leave next to nothing.

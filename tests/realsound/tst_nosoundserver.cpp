@@ -4,6 +4,7 @@
 // The device with no sound server to talk to.
 #include "audiobackend.h"
 #include "tmediaplayer.h"
+#include "wavtestutil.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -22,14 +23,8 @@ private slots:
         t.start();
         QCOMPARE(player.outputDeviceCount(), 0);
 
-        QByteArray templ("RIFF\x24\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x02\x00"
-                         "\x44\xAC\x00\x00\x10\xB1\x02\x00\x04\x00\x10\x00"
-                         "data\x00\x00\x00\x00", 44);
         player.FileName = dir.filePath(QStringLiteral("tavr.wav"));
-        QFile f(player.FileName);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(templ);
-        f.close();
+        QVERIFY(wavtest::writeFile(player.FileName, wavtest::templateBytes(44100, 16, 2)));
         player.Open();  // opening a file needs no server
         player.Record();
         const quint32 code = player.ErrorCode();

@@ -75,7 +75,9 @@ struct Sound {
     int channels = 0;
     int subtype = 0;  // SF_FORMAT_PCM_U8 or SF_FORMAT_PCM_16
     int major = 0;
+    int format = 0;  // major | subtype, as libsndfile names it
     std::vector<int> samples;  // interleaved, as stored: 0..255 for 8-bit, signed for 16-bit
+    std::vector<short> shorts;  // interleaved, as libsndfile reads any format as 16-bit
     int64_t frames = 0;
 };
 
@@ -90,14 +92,17 @@ inline Sound readSound(const QString &path)
     s.channels = info.channels;
     s.subtype = info.format & SF_FORMAT_SUBMASK;
     s.major = info.format & SF_FORMAT_TYPEMASK;
+    s.format = info.format;
     s.frames = info.frames;
     std::vector<short> raw(size_t(info.frames * info.channels));
     const sf_count_t got = sf_readf_short(f, raw.data(), info.frames);
     sf_close(f);
     s.ok = got == info.frames;
+    raw.resize(size_t(std::max<sf_count_t>(got, 0) * info.channels));
     s.samples.reserve(raw.size());
     for (short v : raw)
         s.samples.push_back(s.subtype == SF_FORMAT_PCM_U8 ? (v >> 8) + 128 : v);
+    s.shorts = std::move(raw);
     return s;
 }
 
