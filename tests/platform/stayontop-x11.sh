@@ -18,10 +18,9 @@ WAIT=90  # seconds for anything to happen: CI machines can be slow and loaded
 dir=$(mktemp -d)
 xvfb=
 wm=
-spy=
 cleanup() {
   exec 3>&- 4<&- 2>/dev/null || true
-  for p in $spy $wm $xvfb; do kill "$p" 2>/dev/null || true; done
+  for p in $wm $xvfb; do kill "$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$dir"
 }
@@ -35,19 +34,16 @@ export DISPLAY=":$display"
 unset XAUTHORITY
 
 # Waits until property $2 of window $1 (or -root) matches the pattern $3 (or no longer does,
-# with $4 = absent). xprop -spy prints the value at once, then at every change.
+# with $4 = absent). Polled: xprop -spy gives up on a property whose name the server has
+# not seen yet.
 wait_prop() {
-  local line seen=
-  exec 5< <(exec xprop $1 -spy "$2" 2>/dev/null)
-  spy=$!
-  while IFS= read -r -t $WAIT -u 5 line; do
-    if [[ $line =~ $3 ]]; then seen=1; else seen=; fi
-    if { [ -z "${4:-}" ] && [ -n "$seen" ]; } || { [ -n "${4:-}" ] && [ -z "$seen" ]; }; then
-      kill $spy 2>/dev/null; exec 5<&-; spy=; return 0
-    fi
+  local deadline=$((SECONDS + WAIT)) value
+  while :; do
+    value=$(xprop $1 "$2" 2>/dev/null || true)
+    if [[ $value =~ $3 ]]; then [ -z "${4:-}" ] && return 0; else [ -n "${4:-}" ] && return 0; fi
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.05
   done
-  kill $spy 2>/dev/null; exec 5<&-; spy=
-  return 1
 }
 
 if [ "${TAVR_X11_WM:-openbox}" = openbox ] && command -v openbox >/dev/null; then
