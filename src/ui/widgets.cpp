@@ -335,14 +335,41 @@ TStatusPanel::TStatusPanel(QWidget *parent)
     pal.setColor(QPalette::WindowText, Qt::white);
     setPalette(pal);
     setAutoFillBackground(false);
+    // paintEvent covers every pixel: nothing behind the panel needs painting first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+// The time changes every second while recording, usually in its last digit only. Only the
+// characters that changed are painted again, so the status text beside them (Label1, a
+// child) and the rest of the window are left alone.
 void TStatusPanel::setCaption(const QString &text)
 {
     if (text == m_caption)
         return;
+    const QString old = m_caption;
     m_caption = text;
-    update();
+    qsizetype same = 0;
+    if (old.size() == text.size())
+        while (same < text.size() && old.at(same) == text.at(same))
+            ++same;
+    // Measured by single characters, which needs no shaping of the whole string: shaping
+    // every second would cost more than the painting saved. Two pixels more on the left for
+    // kerning and for a glyph that reaches past its advance.
+    const QFontMetrics fm(font());
+    const auto advance = [&fm](QStringView tail) {
+        int width = 0;
+        for (QChar c : tail)
+            width += fm.horizontalAdvance(c);
+        return width;
+    };
+    const int changed = qMax(advance(QStringView(old).mid(same)), advance(QStringView(text).mid(same))) + 2;
+    const QRect inner = captionRect();
+    update(QRect(inner.right() + 1 - changed, inner.top(), changed, inner.height()) & inner);
+}
+
+QRect TStatusPanel::captionRect() const
+{
+    return rect().adjusted(1, 1, -1, -1);
 }
 
 void TStatusPanel::paintEvent(QPaintEvent *)
@@ -355,7 +382,7 @@ void TStatusPanel::paintEvent(QPaintEvent *)
     drawBoxOutline(p, r, shadowColor(sys), highlightColor(sys));
     p.setFont(font());
     p.setPen(palette().color(QPalette::WindowText));
-    p.drawText(r.adjusted(1, 1, -1, -1), Qt::AlignRight | Qt::AlignVCenter, m_caption);
+    p.drawText(captionRect(), Qt::AlignRight | Qt::AlignVCenter, m_caption);
 }
 
 void TStatusPanel::mouseDoubleClickEvent(QMouseEvent *e)
@@ -380,6 +407,8 @@ TStatusLabel::TStatusLabel(QWidget *parent)
 
 void TStatusLabel::setCaption(const QString &text)
 {
+    if (text == this->text())
+        return;
     setText(text);
     resize(qMax(1, fontMetrics().horizontalAdvance(text)), height());
 }

@@ -74,6 +74,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *) override;
 
 private:
+    QRect captionRect() const;
+
     QString m_caption;
 };
 
