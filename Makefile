@@ -7,12 +7,13 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 
 # What building and running needs. No sound server: the desktop has its own.
-PACKAGES = cmake g++ make pkgconf qt6-base-dev qt6-translations-l10n libpulse-dev \
-           portaudio19-dev libsndfile1-dev libasound2-plugins fonts-ipafont-gothic
+PACKAGES = cmake g++ make pkgconf qt6-base-dev qt6-translations-l10n qt6-wayland libpulse-dev \
+           portaudio19-dev libsndfile1-dev libasound2-plugins fonts-ipafont-gothic dpkg-dev
 # The tests' tools. The private sound servers come from --test-servers, which installs each
 # only where that leaves the machine's own sound setup alone (see scripts/install-deps.sh).
 TEST_PACKAGES = xvfb xauth xdotool x11-utils openbox desktop-file-utils appstream \
-                at-spi2-core python3-pyatspi gir1.2-atspi-2.0 dbus reuse lintian dpkg-dev file
+                at-spi2-core python3-pyatspi gir1.2-atspi-2.0 dbus reuse lintian dpkg-dev file \
+                weston xwayland
 SCREENSHOT_PACKAGES = xvfb xdotool x11-utils imagemagick
 
 .PHONY: all deps test-deps build run test bench clean screenshot
