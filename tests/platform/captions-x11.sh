@@ -28,7 +28,7 @@ trap cleanup EXIT
 status=0
 
 mkfifo "$dir/displayfd"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/displayfd" >"$dir/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$dir/displayfd" >"$dir/xvfb.log" 2>&1 &
 xvfb=$!
 read -r -t 60 display <"$dir/displayfd" || { echo "FAIL: Xvfb did not start"; cat "$dir/xvfb.log"; exit 1; }
 export DISPLAY=":$display"
