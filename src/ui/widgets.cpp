@@ -5,6 +5,7 @@
 
 #include <QAccessibleWidget>
 #include <QFontInfo>
+#include <QGlyphRun>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
@@ -382,7 +383,47 @@ void TStatusPanel::paintEvent(QPaintEvent *)
     drawBoxOutline(p, r, shadowColor(sys), highlightColor(sys));
     p.setFont(font());
     p.setPen(palette().color(QPalette::WindowText));
-    p.drawText(captionRect(), Qt::AlignRight | Qt::AlignVCenter, m_caption);
+    if (!drawCaptionGlyphs(p))
+        p.drawText(captionRect(), Qt::AlignRight | Qt::AlignVCenter, m_caption);
+}
+
+// The caption right-aligned and centred as drawText places it, from glyphs looked up once.
+// False for a caption with other characters, or a font that lacks one of them.
+bool TStatusPanel::drawCaptionGlyphs(QPainter &p)
+{
+    static const QString chars = QStringLiteral("0123456789:/-");
+    if (m_glyphFont != font() || !m_rawFont.isValid()) {
+        m_glyphFont = font();
+        m_rawFont = QRawFont::fromFont(m_glyphFont);
+        m_glyphs = m_rawFont.isValid() ? m_rawFont.glyphIndexesForString(chars) : QList<quint32>();
+        if (m_glyphs.size() != chars.size() || m_glyphs.contains(0u))
+            m_glyphs.clear();
+        else
+            m_advances = m_rawFont.advancesForGlyphIndexes(m_glyphs);
+    }
+    if (m_glyphs.isEmpty() || m_caption.isEmpty())
+        return false;
+    QList<quint32> glyphs;
+    QList<QPointF> positions;
+    glyphs.reserve(m_caption.size());
+    positions.reserve(m_caption.size());
+    qreal x = 0;
+    for (QChar c : m_caption) {
+        const qsizetype i = chars.indexOf(c);
+        if (i < 0)
+            return false;
+        glyphs << m_glyphs.at(i);
+        positions << QPointF(x, 0);
+        x += m_advances.at(i).x();
+    }
+    const QRect r = captionRect();
+    const QFontMetricsF fm(m_glyphFont);
+    QGlyphRun run;
+    run.setRawFont(m_rawFont);
+    run.setGlyphIndexes(glyphs);
+    run.setPositions(positions);
+    p.drawGlyphRun(QPointF(r.right() + 1 - x, r.top() + (r.height() - fm.height()) / 2 + fm.ascent()), run);
+    return true;
 }
 
 void TStatusPanel::mouseDoubleClickEvent(QMouseEvent *e)
