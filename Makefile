@@ -54,7 +54,7 @@ screenshot: build
 BENCH_BUILD ?= build-bench
 # The sound servers come from --test-servers, only where they leave the machine's own alone.
 BENCH_PACKAGES = stress-ng alsa-utils libasound2-plugins gstreamer1.0-tools gstreamer1.0-pulseaudio \
-                 sox flac vorbis-tools
+                 sox flac vorbis-tools xvfb
 bench: deps
 	@PACKAGES="$(BENCH_PACKAGES)" scripts/install-deps.sh --test-servers
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVR_BUILD_TESTS=OFF -DTAVR_BENCH=ON
