@@ -7,12 +7,13 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 
 # What building and running needs. No sound server: the desktop has its own.
-PACKAGES = cmake g++ make pkgconf qt6-base-dev qt6-translations-l10n libpulse-dev \
-           portaudio19-dev libsndfile1-dev libsoxr-dev libasound2-plugins fonts-ipafont-gothic
+PACKAGES = cmake g++ make pkgconf qt6-base-dev qt6-translations-l10n qt6-wayland libpulse-dev \
+           portaudio19-dev libsndfile1-dev libsoxr-dev libasound2-plugins fonts-ipafont-gothic dpkg-dev
 # The tests' tools. The private sound servers come from --test-servers, which installs each
 # only where that leaves the machine's own sound setup alone (see scripts/install-deps.sh).
 TEST_PACKAGES = xvfb xauth xdotool x11-utils openbox desktop-file-utils appstream \
-                at-spi2-core python3-pyatspi gir1.2-atspi-2.0 dbus reuse lintian dpkg-dev file
+                at-spi2-core python3-pyatspi gir1.2-atspi-2.0 dbus reuse lintian dpkg-dev file \
+                weston xwayland
 SCREENSHOT_PACKAGES = xvfb xdotool x11-utils imagemagick
 
 .PHONY: all deps test-deps build run test bench clean screenshot
@@ -53,7 +54,7 @@ screenshot: build
 BENCH_BUILD ?= build-bench
 # The sound servers come from --test-servers, only where they leave the machine's own alone.
 BENCH_PACKAGES = stress-ng alsa-utils libasound2-plugins gstreamer1.0-tools gstreamer1.0-pulseaudio \
-                 sox flac vorbis-tools lame opus-tools
+                 sox flac vorbis-tools lame opus-tools xvfb
 bench: deps
 	@PACKAGES="$(BENCH_PACKAGES)" scripts/install-deps.sh --test-servers
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVR_BUILD_TESTS=OFF -DTAVR_BENCH=ON

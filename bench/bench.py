@@ -5,7 +5,7 @@
 """Tavrin's benchmarks against other recorders, on a private PulseAudio and a private PipeWire.
 Prints figures and the targets beside them; never fails.
 
-    bench/bench.py BUILD_DIR WORK_DIR [clients server latency stop gaps save]
+    bench/bench.py BUILD_DIR WORK_DIR [clients window server latency stop gaps save]
 
 BENCH_MINUTES scales every duration (1 = the full lengths: 10 min of the recorders side by
 side, 2 min of each recorder alone, 5 min for gaps, a one-hour take for the save); e.g.
@@ -78,6 +78,42 @@ def threads(pid):
         except (FileNotFoundError, ProcessLookupError, IndexError):
             pass
     return out
+
+
+def thread_times(pid):
+    """{tid: (name, cpu seconds, context switches)}, the CPU time from schedstat (nanoseconds):
+    a light thread uses a few clock ticks a minute, too few to count in ticks."""
+    out = {}
+    for task in glob.glob(f"/proc/{pid}/task/*"):
+        try:
+            with open(f"{task}/comm") as f:
+                name = f.read().strip()
+            with open(f"{task}/schedstat") as f:
+                cpu = int(f.read().split()[0]) / 1e9
+            cs = 0
+            with open(f"{task}/status") as f:
+                for line in f:
+                    if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
+                        cs += int(line.split()[1])
+            out[os.path.basename(task)] = (name, cpu, cs)
+        except (FileNotFoundError, ProcessLookupError, IndexError, ValueError):
+            pass
+    return out
+
+
+def start_xvfb():
+    """A private X server on a display it picks itself: (process, DISPLAY value)."""
+    read_end, write_end = os.pipe()
+    p = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                          "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,),
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as f:
+        display = f.readline().strip()
+    if not display:
+        p.kill()
+        raise RuntimeError("Xvfb did not start")
+    return p, ":" + display
 
 
 def rss_bytes(pid):
@@ -171,10 +207,13 @@ class Bench:
         return subprocess.Popen(argv, env=env or self.server.env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
 
-    def start_tavr(self, tag):
+    def start_tavr(self, tag, display=None):
         state = os.path.join(self.work, f"state-{self.server.kind}-{tag}")
         shutil.rmtree(state, ignore_errors=True)
         env = dict(self.server.env, XDG_STATE_HOME=state)
+        if display:  # a real window on an X server rather than offscreen
+            env.update(QT_QPA_PLATFORM="xcb", DISPLAY=display)
+            env.pop("XAUTHORITY", None)
         p = subprocess.Popen([os.path.join(self.app, "tavr"), "-rec"], env=env, cwd=self.app,
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         spool_dir = os.path.join(state, "tavrin")
@@ -275,6 +314,62 @@ class Bench:
         growth = self.get(kind, "rss_growth_tavr")
         say(f"target: tavr RSS flat (growth 1->10 min {growth / MIB:+.3f} MiB < 1 MiB): "
             f"{verdict(abs(growth) < MIB)}")
+
+    # What the window costs: the same take, offscreen and with a real window on Xvfb, by
+    # thread; then the real window beside arecord, whole clients.
+    def window(self):
+        minutes = max(2 * SCALE, 0.5)
+        kind = self.server.kind
+        say(f"== [{kind}] The window while recording, {minutes:.1f} min each: offscreen, then on Xvfb "
+            f"(CPU-s/min and wake-ups/s by thread)")
+        try:
+            xvfb, display = start_xvfb()
+        except (OSError, RuntimeError) as e:
+            say(f"no X server for the real window: {e!r}")
+            return
+        try:
+            for label, disp in (("offscreen", None), ("xvfb", display)):
+                p = self.start_tavr(f"window-{label}", disp)[0]
+                time.sleep(5)  # past start-up
+                t0 = time.monotonic()
+                th0 = thread_times(p.pid)
+                time.sleep(minutes * 60)
+                wall = time.monotonic() - t0
+                th1 = thread_times(p.pid)
+                total = 0.0
+                for tid, (name, cpu, cs) in sorted(th1.items(), key=lambda t: int(t[0])):
+                    c0 = th0.get(tid, (name, 0.0, 0))
+                    per_min = (cpu - c0[1]) / wall * 60
+                    total += per_min
+                    ui = int(tid) == p.pid
+                    if ui:
+                        self.put(f"window_ui_{label}", per_min)
+                    say(f"  {label:9s} {('UI thread' if ui else name):16s} {per_min:6.3f} CPU-s/min  "
+                        f"{(cs - c0[2]) / wall:6.1f} wake-ups/s")
+                self.put(f"window_all_{label}", total)
+                say(f"  {label:9s} {'whole client':16s} {total:6.3f} CPU-s/min")
+                self.stop(p)
+            # Side by side with arecord, the real window against the lightest usual recorder.
+            recs = {"tavr (Xvfb)": self.start_tavr("window-side", display)[0],
+                    "arecord": self.recorders()["arecord"]("window")[0]}
+            time.sleep(5)
+            t0 = time.monotonic()
+            cpu0 = {k: sum(c for _, c, _ in thread_times(p.pid).values()) for k, p in recs.items()}
+            time.sleep(minutes * 60)
+            wall = time.monotonic() - t0
+            for k, p in recs.items():
+                per_min = (sum(c for _, c, _ in thread_times(p.pid).values()) - cpu0[k]) / wall * 60
+                self.put(f"window_side_{k.split()[0]}", per_min)
+                say(f"  side by side: {k:12s} {per_min:6.3f} CPU-s/min")
+                self.stop(p)
+        finally:
+            xvfb.terminate()
+            xvfb.wait()
+        ui = self.get(kind, "window_ui_xvfb")
+        say(f"target: UI thread with a real window {ui:.3f} <= 0.020 CPU-s/min: {verdict(ui <= 0.02)}")
+        t, a = self.get(kind, "window_side_tavr"), self.get(kind, "window_side_arecord")
+        say(f"target: whole client with a real window {t:.3f} <= arecord {a:.3f} side by side: "
+            f"{verdict(t <= a)}")
 
     # The server's own CPU with each recorder alone, and with none. The machine is shared, so
     # the time is split into rounds in alternating order, and the rounds are summed.
@@ -545,6 +640,10 @@ class Bench:
                 say(f"  {n:10s} {self.get(kind, f'cpu_{n}'):6.3f} / {self.get(kind, f'cs_{n}'):6.1f} / "
                     f"{self.get(kind, f'rss_{n}', 0) / MIB:5.1f} / {self.get(kind, f'srv_{n}'):6.3f}")
             say(f"  {'none':10s}                           {self.get(kind, 'srv_none'):6.3f}")
+            say(f"  tavr UI thread: offscreen {self.get(kind, 'window_ui_offscreen'):.3f}, real window "
+                f"(Xvfb) {self.get(kind, 'window_ui_xvfb'):.3f} CPU-s/min (target 0.020); whole client "
+                f"with the real window {self.get(kind, 'window_side_tavr'):.3f} beside arecord "
+                f"{self.get(kind, 'window_side_arecord'):.3f}")
             say(f"  tavr: CPU target {self.get(kind, 'cpu_target'):.3f}; first frame on disk "
                 f"{self.get(kind, 'lat_tavr') * 1000:.0f} ms (target ~100); take end - press "
                 f"median {self.get(kind, 'stop_end_median'):+.1f} ms, worst "
@@ -614,7 +713,7 @@ def spool_data_bytes(path, header):
 
 def main():
     build, work = sys.argv[1], sys.argv[2]
-    which = sys.argv[3:] or ["clients", "server", "latency", "stop", "gaps", "save"]
+    which = sys.argv[3:] or ["clients", "window", "server", "latency", "stop", "gaps", "save"]
     kinds = os.environ.get("BENCH_SERVERS", "pulseaudio pipewire").split()
     say(f"machine: nproc {os.cpu_count()}, "
         + subprocess.run("grep -m1 'model name' /proc/cpuinfo | cut -d: -f2", shell=True,
@@ -623,7 +722,8 @@ def main():
                                        capture_output=True, text=True).stdout.strip()
         + f", {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}, scale {SCALE}")
     b = Bench(build, work)
-    sections = {"clients": b.clients, "cpu": b.clients, "mem": b.clients, "server": b.server_alone,
+    sections = {"clients": b.clients, "cpu": b.clients, "mem": b.clients, "window": b.window,
+                "server": b.server_alone,
                 "latency": b.latency, "stop": b.stop_takes, "gaps": b.gaps, "kill": b.kills}
     for kind in kinds:
         if not any(w in sections for w in which):

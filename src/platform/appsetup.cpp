@@ -24,9 +24,12 @@ QByteArray preferredPlatform(const QStringList &arguments) {
             return {};
     const bool wayland = qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
                          !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    if (!wayland || qEnvironmentVariableIsEmpty("DISPLAY"))
+    if (!wayland)
         return {};
-    // Wayland stays the fallback should the X11 plugin be missing.
+    // Qt's own choice may be X11 even in a Wayland session, which fails where no X server runs.
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return QByteArrayLiteral("wayland");
+    // Wayland is the fallback where the X server does not answer or the X11 plugin is missing.
     return QByteArrayLiteral("xcb;wayland");
 }
 

@@ -14,8 +14,10 @@ namespace AppSetup {
 QStringList rawArguments(int argc, char **argv);
 
 // In a Wayland session with XWayland at hand, the program runs on X11, where window position
-// and always-on-top work; a platform the user chose (QT_QPA_PLATFORM, -platform) is kept.
-// Returns the value to put in QT_QPA_PLATFORM, or an empty string to leave it alone.
+// and always-on-top work; with no X server it runs on Wayland itself, where the compositor
+// places the window and keeps it on top or not. A platform the user chose (QT_QPA_PLATFORM,
+// -platform) is kept. Returns the value for Qt's -platform option, or an empty string to
+// leave Qt's own choice.
 QByteArray preferredPlatform(const QStringList &arguments);
 
 // Loads Qt's own Japanese texts (dialogs, edit menus) whatever the locale. False when the

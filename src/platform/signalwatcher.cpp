@@ -5,6 +5,7 @@
 
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,8 +15,11 @@ int g_pipe[2] = {-1, -1};
 
 void onSignal(int sig) {
     // Only async-signal-safe calls here: the number goes down the pipe to the UI thread.
+    // The code interrupted may be about to read errno, which write() can change.
+    const int savedErrno = errno;
     const unsigned char byte = static_cast<unsigned char>(sig);
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
+    errno = savedErrno;
 }
 }  // namespace
 

@@ -14,16 +14,22 @@
 #include <QSessionManager>
 
 #include <unistd.h>
+#include <vector>
 
 int main(int argc, char *argv[]) {
+    // Still alone in the process: nothing can be reading the environment meanwhile.
+    prepareAudioEnvironment();
     const QStringList arguments = AppSetup::rawArguments(argc, argv);
-    const QByteArray platformName = AppSetup::preferredPlatform(arguments);
+    // Given to Qt as an option rather than in the environment, so that programs started from
+    // here (the mixer) choose their own platform.
+    QByteArray platformName = AppSetup::preferredPlatform(arguments);
+    std::vector<char *> args(argv, argv + argc);
+    char platformOption[] = "-platform";
     if (!platformName.isEmpty())
-        qputenv("QT_QPA_PLATFORM", platformName);
-    QApplication app(argc, argv);
-    // Programs started from here (the mixer) choose their own platform.
-    if (!platformName.isEmpty())
-        qunsetenv("QT_QPA_PLATFORM");
+        args.insert(args.begin() + 1, {platformOption, platformName.data()});
+    int qtArgc = int(args.size());
+    args.push_back(nullptr);
+    QApplication app(qtArgc, args.data());
     // No display name: Qt would append it to every window's caption.
     QApplication::setApplicationName(QStringLiteral("Tavrin"));
     QApplication::setDesktopFileName(QStringLiteral("tavrin"));

@@ -5,6 +5,7 @@
 
 #include <QAccessibleWidget>
 #include <QFontInfo>
+#include <QGlyphRun>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
@@ -335,14 +336,41 @@ TStatusPanel::TStatusPanel(QWidget *parent)
     pal.setColor(QPalette::WindowText, Qt::white);
     setPalette(pal);
     setAutoFillBackground(false);
+    // paintEvent covers every pixel: nothing behind the panel needs painting first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+// The time changes every second while recording, usually in its last digit only. Only the
+// characters that changed are painted again, so the status text beside them (Label1, a
+// child) and the rest of the window are left alone.
 void TStatusPanel::setCaption(const QString &text)
 {
     if (text == m_caption)
         return;
+    const QString old = m_caption;
     m_caption = text;
-    update();
+    qsizetype same = 0;
+    if (old.size() == text.size())
+        while (same < text.size() && old.at(same) == text.at(same))
+            ++same;
+    // Measured by single characters, which needs no shaping of the whole string: shaping
+    // every second would cost more than the painting saved. Two pixels more on the left for
+    // kerning and for a glyph that reaches past its advance.
+    const QFontMetrics fm(font());
+    const auto advance = [&fm](QStringView tail) {
+        int width = 0;
+        for (QChar c : tail)
+            width += fm.horizontalAdvance(c);
+        return width;
+    };
+    const int changed = qMax(advance(QStringView(old).mid(same)), advance(QStringView(text).mid(same))) + 2;
+    const QRect inner = captionRect();
+    update(QRect(inner.right() + 1 - changed, inner.top(), changed, inner.height()) & inner);
+}
+
+QRect TStatusPanel::captionRect() const
+{
+    return rect().adjusted(1, 1, -1, -1);
 }
 
 void TStatusPanel::paintEvent(QPaintEvent *)
@@ -355,7 +383,47 @@ void TStatusPanel::paintEvent(QPaintEvent *)
     drawBoxOutline(p, r, shadowColor(sys), highlightColor(sys));
     p.setFont(font());
     p.setPen(palette().color(QPalette::WindowText));
-    p.drawText(r.adjusted(1, 1, -1, -1), Qt::AlignRight | Qt::AlignVCenter, m_caption);
+    if (!drawCaptionGlyphs(p))
+        p.drawText(captionRect(), Qt::AlignRight | Qt::AlignVCenter, m_caption);
+}
+
+// The caption right-aligned and centred as drawText places it, from glyphs looked up once.
+// False for a caption with other characters, or a font that lacks one of them.
+bool TStatusPanel::drawCaptionGlyphs(QPainter &p)
+{
+    static const QString chars = QStringLiteral("0123456789:/-");
+    if (m_glyphFont != font() || !m_rawFont.isValid()) {
+        m_glyphFont = font();
+        m_rawFont = QRawFont::fromFont(m_glyphFont);
+        m_glyphs = m_rawFont.isValid() ? m_rawFont.glyphIndexesForString(chars) : QList<quint32>();
+        if (m_glyphs.size() != chars.size() || m_glyphs.contains(0u))
+            m_glyphs.clear();
+        else
+            m_advances = m_rawFont.advancesForGlyphIndexes(m_glyphs);
+    }
+    if (m_glyphs.isEmpty() || m_caption.isEmpty())
+        return false;
+    QList<quint32> glyphs;
+    QList<QPointF> positions;
+    glyphs.reserve(m_caption.size());
+    positions.reserve(m_caption.size());
+    qreal x = 0;
+    for (QChar c : m_caption) {
+        const qsizetype i = chars.indexOf(c);
+        if (i < 0)
+            return false;
+        glyphs << m_glyphs.at(i);
+        positions << QPointF(x, 0);
+        x += m_advances.at(i).x();
+    }
+    const QRect r = captionRect();
+    const QFontMetricsF fm(m_glyphFont);
+    QGlyphRun run;
+    run.setRawFont(m_rawFont);
+    run.setGlyphIndexes(glyphs);
+    run.setPositions(positions);
+    p.drawGlyphRun(QPointF(r.right() + 1 - x, r.top() + (r.height() - fm.height()) / 2 + fm.ascent()), run);
+    return true;
 }
 
 void TStatusPanel::mouseDoubleClickEvent(QMouseEvent *e)
@@ -380,6 +448,8 @@ TStatusLabel::TStatusLabel(QWidget *parent)
 
 void TStatusLabel::setCaption(const QString &text)
 {
+    if (text == this->text())
+        return;
     setText(text);
     resize(qMax(1, fontMetrics().horizontalAdvance(text)), height());
 }

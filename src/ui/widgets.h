@@ -9,6 +9,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPixmap>
+#include <QRawFont>
 
 // Gives the speed buttons and the status bar their names and texts for screen readers.
 void installAccessibleWidgets();
@@ -74,7 +75,16 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *) override;
 
 private:
+    QRect captionRect() const;
+    bool drawCaptionGlyphs(QPainter &p);
+
     QString m_caption;
+    // The glyphs of the time's characters in the caption font, looked up once: drawing them
+    // needs no text layout and no shaping, which cost more than the rest of the paint.
+    QFont m_glyphFont;
+    QRawFont m_rawFont;
+    QList<quint32> m_glyphs;
+    QList<QPointF> m_advances;
 };
 
 // The status text at the status bar's left end; its width follows its text.

@@ -81,8 +81,8 @@ try:
     os.makedirs(os.path.join(home, "run"), mode=0o700)
     read_end, write_end = os.pipe()
     procs.append(subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                                   "-nolisten", "tcp"], pass_fds=(write_end,),
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+                                   "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,),
+                                  stdout=subprocess.DEVNULL, stderr=open(os.path.join(scratch, "xvfb.log"), "w")))
     os.close(write_end)
     with os.fdopen(read_end) as displayfd:
         display = displayfd.readline().strip()
@@ -129,7 +129,8 @@ try:
 
     def frame():
         if program.poll() is not None:
-            raise AssertionError("the program ended:\n" + open(log.name).read())
+            raise AssertionError("the program ended:\n" + open(log.name).read() + "\nXvfb:\n"
+                                 + open(os.path.join(scratch, "xvfb.log")).read())
         desktop = pyatspi.Registry.getDesktop(0)
         for app in desktop:
             if app is None:

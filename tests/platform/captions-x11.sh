@@ -28,7 +28,7 @@ trap cleanup EXIT
 status=0
 
 mkfifo "$dir/displayfd"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/displayfd" >"$dir/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$dir/displayfd" >"$dir/xvfb.log" 2>&1 &
 xvfb=$!
 read -r -t 60 display <"$dir/displayfd" || { echo "FAIL: Xvfb did not start"; cat "$dir/xvfb.log"; exit 1; }
 export DISPLAY=":$display"
@@ -47,14 +47,29 @@ titles() {  # the _NET_WM_NAME of every visible window of the program, one a lin
     xprop -id "$w" _NET_WM_NAME 2>/dev/null | sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p'
   done
 }
+shown_titled() {  # $1: the exact caption; prints the id of a visible window that has it
+  local w
+  for w in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
+    if xprop -id "$w" _NET_WM_NAME 2>/dev/null | grep -qxF "_NET_WM_NAME(UTF8_STRING) = \"$1\""; then
+      echo "$w"; return 0
+    fi
+  done
+  return 1
+}
+# Polled until the deadline, so a slow or loaded machine only makes the run longer.
+WAIT=90
 window_titled() {  # $1: the exact caption; prints the window's id once it is shown
-  for _ in $(seq 300); do
-    for w in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
-      if xprop -id "$w" _NET_WM_NAME 2>/dev/null | grep -qxF "_NET_WM_NAME(UTF8_STRING) = \"$1\""; then
-        echo "$w"; return 0
-      fi
-    done
-    kill -0 "$pid" 2>/dev/null || break
+  local deadline=$((SECONDS + WAIT))
+  while [ $SECONDS -lt $deadline ] && kill -0 "$pid" 2>/dev/null; do
+    shown_titled "$1" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+window_gone() {  # $1: the exact caption; true once no visible window has it
+  local deadline=$((SECONDS + WAIT))
+  while [ $SECONDS -lt $deadline ]; do
+    shown_titled "$1" >/dev/null || return 0
     sleep 0.1
   done
   return 1
@@ -67,6 +82,8 @@ expect() {  # $1: caption; then the keys that dismiss it (none: leave it open)
     if [ $# -gt 0 ]; then
       xdotool windowfocus --sync "$w" 2>/dev/null || true
       xdotool key --clearmodifiers "$@"
+      # Keys meant for the main window would reach this one while it is still up.
+      window_gone "$caption" || { echo "FAIL: \"$caption\" stayed open after $*"; status=1; }
     fi
   else
     echo "FAIL: no window captioned \"$caption\"; shown: $(titles | tr '\n' '|')"

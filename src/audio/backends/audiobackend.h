@@ -73,3 +73,8 @@ public:
 
 // The program's backend: the fake one when TAVRIN_AUDIO=fake, else the sound server's.
 std::unique_ptr<AudioBackend> makeAudioBackend();
+
+// Sets the environment the audio libraries read. The program calls it first thing, before
+// any thread exists; makeAudioBackend calls it too (once is enough) for callers that start
+// no thread before it.
+void prepareAudioEnvironment();

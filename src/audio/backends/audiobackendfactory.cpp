@@ -37,7 +37,11 @@ private:
 // it too. The choice is made again at every stream, so a server that comes back is used.
 class SoundServerBackend : public AudioBackend {
 public:
-    explicit SoundServerBackend(bool portAudioOnly) : m_portAudioOnly(portAudioOnly) {}
+    explicit SoundServerBackend(bool portAudioOnly) : m_portAudioOnly(portAudioOnly)
+    {
+        // Before libpulse's thread exists: the PortAudio fallback may come much later.
+        prepareAudioEnvironment();
+    }
 
     bool realTime() const override { return true; }
     int outputDeviceCount() override
@@ -85,6 +89,11 @@ private:
     AudioBackend *m_active = nullptr;
 };
 }  // namespace
+
+void prepareAudioEnvironment()
+{
+    PortAudioBackend::prepareEnvironment();
+}
 
 std::unique_ptr<AudioBackend> makeAudioBackend()
 {

@@ -22,24 +22,6 @@ namespace {
 void quietAlsa(const char *, int, const char *, int, const char *, ...) {}
 void quietJack(const char *) {}
 
-// Once per process, before the first ALSA open: name our streams in the sound server, keep
-// JACK from starting a server of its own, and keep the backends' probe chatter off stderr.
-void prepareEnvironment()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        ::setenv("PULSE_PROP_OVERRIDE", "application.name=Tavrin", 0);
-        ::setenv("PULSE_PROP", "media.role=production application.icon_name=tavrin", 0);
-        ::setenv("JACK_NO_START_SERVER", "1", 0);
-        snd_lib_error_set_handler(quietAlsa);
-        using JackHook = void (*)(void (*)(const char *));
-        for (const char *name : {"jack_set_error_function", "jack_set_info_function"}) {
-            if (auto hook = reinterpret_cast<JackHook>(::dlsym(RTLD_DEFAULT, name)))
-                hook(quietJack);
-        }
-    });
-}
-
 quint32 openErrorCode(PaError err, AudioBackend::Direction direction)
 {
     switch (err) {
@@ -57,7 +39,40 @@ quint32 openErrorCode(PaError err, AudioBackend::Direction direction)
 
 } // namespace
 
+// PortAudio calls back through these, with exactly the types (and the C linkage) it declares.
+extern "C" {
+static int onStream(const void *input, void *output, unsigned long frames,
+                    const PaStreamCallbackTimeInfo *, PaStreamCallbackFlags, void *user)
+{
+    return static_cast<PortAudioBackend *>(user)->streamCallback(input, output, frames);
+}
+
+static void onStreamFinished(void *user)
+{
+    static_cast<PortAudioBackend *>(user)->streamFinished();
+}
+}
+
 PortAudioBackend::PortAudioBackend() = default;
+
+// Once per process, before the first ALSA open: name our streams in the sound server, keep
+// JACK from starting a server of its own, and keep the backends' probe chatter off stderr.
+// setenv may race another thread's getenv, hence the call before libpulse's thread starts.
+void PortAudioBackend::prepareEnvironment()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ::setenv("PULSE_PROP_OVERRIDE", "application.name=Tavrin", 0);
+        ::setenv("PULSE_PROP", "media.role=production application.icon_name=tavrin", 0);
+        ::setenv("JACK_NO_START_SERVER", "1", 0);
+        snd_lib_error_set_handler(quietAlsa);
+        using JackHook = void (*)(void (*)(const char *));
+        for (const char *name : {"jack_set_error_function", "jack_set_info_function"}) {
+            if (auto hook = reinterpret_cast<JackHook>(::dlsym(RTLD_DEFAULT, name)))
+                hook(quietJack);
+        }
+    });
+}
 
 PortAudioBackend::~PortAudioBackend()
 {
@@ -171,13 +186,13 @@ quint32 PortAudioBackend::start(Direction direction, const AudioFormat &format,
     PaStream *stream = nullptr;
     PaError err = Pa_OpenStream(&stream, capture ? &params : nullptr, capture ? nullptr : &params,
                                 format.rate, framesPerBuffer, paClipOff | paDitherOff,
-                                reinterpret_cast<PaStreamCallback *>(&PortAudioBackend::streamCallback), this);
+                                &onStream, this);
     if (err != paNoError) {
         qCWarning(lcAudio) << "cannot open stream:" << Pa_GetErrorText(err);
         m_client = nullptr;
         return openErrorCode(err, direction);
     }
-    Pa_SetStreamFinishedCallback(stream, &PortAudioBackend::streamFinished);
+    Pa_SetStreamFinishedCallback(stream, &onStreamFinished);
     const PaStreamInfo *si = Pa_GetStreamInfo(stream);
     m_latencyFrames = si ? qint64(si->outputLatency * format.rate + 0.5) : 0;
     m_stream = stream;
@@ -241,36 +256,33 @@ qint64 PortAudioBackend::outputLatencyFrames()
     return m_direction == Direction::Playback ? m_latencyFrames : 0;
 }
 
-int PortAudioBackend::streamCallback(const void *input, void *output, unsigned long frames,
-                                     const void *, unsigned long, void *user)
+int PortAudioBackend::streamCallback(const void *input, void *output, unsigned long frames)
 {
-    auto *self = static_cast<PortAudioBackend *>(user);
-    self->m_lastCallbackNs.store(monotonicNs(), std::memory_order_relaxed);
-    self->m_calledBack.store(true, std::memory_order_relaxed);
-    if (self->m_direction == Direction::Capture) {
+    m_lastCallbackNs.store(monotonicNs(), std::memory_order_relaxed);
+    m_calledBack.store(true, std::memory_order_relaxed);
+    if (m_direction == Direction::Capture) {
         if (!input)
             return paContinue;
-        return self->m_client->captured(input, qint64(frames)) ? paContinue : paAbort;
+        return m_client->captured(input, qint64(frames)) ? paContinue : paAbort;
     }
-    const qint64 got = self->m_client->render(output, qint64(frames));
+    const qint64 got = m_client->render(output, qint64(frames));
     if (got < qint64(frames)) {
-        std::memset(static_cast<char *>(output) + got * self->m_bytesPerFrame, self->m_silenceByte,
-                    size_t((qint64(frames) - got) * self->m_bytesPerFrame));
-        self->m_completing.store(true);
+        std::memset(static_cast<char *>(output) + got * m_bytesPerFrame, m_silenceByte,
+                    size_t((qint64(frames) - got) * m_bytesPerFrame));
+        m_completing.store(true);
         return paComplete;
     }
     return paContinue;
 }
 
-void PortAudioBackend::streamFinished(void *user)
+void PortAudioBackend::streamFinished()
 {
-    auto *self = static_cast<PortAudioBackend *>(user);
-    if (self->m_stopping.load())
+    if (m_stopping.load())
         return;
-    if (self->m_completing.load()) {
-        self->m_state.store(int(StreamState::Completed));
+    if (m_completing.load()) {
+        m_state.store(int(StreamState::Completed));
     } else {
-        self->m_failureCode.store(MCIERR_CANNOT_LOAD_DRIVER);
-        self->m_state.store(int(StreamState::Failed));
+        m_failureCode.store(MCIERR_CANNOT_LOAD_DRIVER);
+        m_state.store(int(StreamState::Failed));
     }
 }

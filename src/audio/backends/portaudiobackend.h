@@ -14,6 +14,11 @@ public:
     PortAudioBackend();
     ~PortAudioBackend() override;
 
+    // Sets the variables that name our streams in the sound server and keep JACK quiet. Must
+    // run before any thread that may read the environment (libpulse's among them) starts;
+    // later calls do nothing.
+    static void prepareEnvironment();
+
     bool realTime() const override { return true; }
     int outputDeviceCount() override;
     quint32 start(Direction direction, const AudioFormat &format,
@@ -23,11 +28,11 @@ public:
     quint32 failureCode() override { return m_failureCode; }
     qint64 outputLatencyFrames() override;
 
+    // Real-time thread; reached through portaudio.h's own callback types in the .cpp.
+    int streamCallback(const void *input, void *output, unsigned long frames);
+    void streamFinished();
+
 private:
-    // Real-time thread.
-    static int streamCallback(const void *input, void *output, unsigned long frames,
-                              const void *timeInfo, unsigned long statusFlags, void *user);
-    static void streamFinished(void *user);
 
     bool ensureInitialized();
     void restart();
