@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QMenu>
 
 namespace {
@@ -60,8 +61,12 @@ void TForm1::ReadSettings() {
 void TForm1::WriteSettings() {
     TIniFile ini(m_paths.settingsFile());
     ini.WriteInteger(kSoftware, QStringLiteral("Version"), 218);
-    ini.WriteInteger(kWindow, QStringLiteral("Top"), y());
-    ini.WriteInteger(kWindow, QStringLiteral("Left"), x());
+    // A Wayland compositor tells no window where it is: the position saved by an X11 session
+    // stays as it was.
+    if (QGuiApplication::platformName() != QLatin1String("wayland")) {
+        ini.WriteInteger(kWindow, QStringLiteral("Top"), y());
+        ini.WriteInteger(kWindow, QStringLiteral("Left"), x());
+    }
     const QList<QAction *> entries = ui.MMSelect->actions();
     for (int position = 0; position < entries.size(); ++position) {
         if (entries.at(position)->isChecked())

@@ -251,7 +251,9 @@ quint32 AtomicFile::commit() {
     // The mode first, so the name never shows the file to anyone the old one was closed to.
     ::fchmod(m_fd, m_fileMode);
     if ((m_uid != uid_t(-1) && m_uid != ::geteuid()) || (m_gid != gid_t(-1) && m_gid != ::getegid()))
-        (void)::fchown(m_fd, m_uid, m_gid);  // only root or a member of the group may; else ours
+        if (::fchown(m_fd, m_uid, m_gid) != 0) {
+            // Only root or a member of the group may; otherwise the file stays ours.
+        }
 
     int err = 0;
     if (m_mode == Mode::NoReplace) {
