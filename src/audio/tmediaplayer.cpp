@@ -97,6 +97,9 @@ struct TMediaPlayer::Impl : AudioStreamClient {
         return true;
     }
 
+    // The backend's thread: the disk thread takes the fragment at once.
+    void capturedBatch() override { spool.kick(); }
+
     // The backend's thread (or the caller's, with a backend that is not real-time).
     qint64 render(void *data, qint64 frames) override
     {

@@ -29,6 +29,9 @@ public:
     virtual ~AudioStreamClient() = default;
     // Captured frames. Returning false ends the stream as failed.
     virtual bool captured(const void *data, qint64 frames) = 0;
+    // The captured() calls of one delivery (a fragment from the server) are over: what they
+    // gave may be handed on now, once, rather than piece by piece.
+    virtual void capturedBatch() {}
     // Fills up to `frames` frames for playback; fewer means the end of the data.
     virtual qint64 render(void *data, qint64 frames) = 0;
 };

@@ -85,7 +85,9 @@ void FakeAudioBackend::runFrames(qint64 frames)
                 }
             }
             m_captureCounter += n;
-            if (!m_client->captured(m_buffer.data(), n)) {
+            const bool ok = m_client->captured(m_buffer.data(), n);
+            m_client->capturedBatch();
+            if (!ok) {
                 failStream(MCIERR_FILE_WRITE);
                 return;
             }

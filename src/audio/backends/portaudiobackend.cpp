@@ -263,7 +263,9 @@ int PortAudioBackend::streamCallback(const void *input, void *output, unsigned l
     if (m_direction == Direction::Capture) {
         if (!input)
             return paContinue;
-        return m_client->captured(input, qint64(frames)) ? paContinue : paAbort;
+        const bool ok = m_client->captured(input, qint64(frames));
+        m_client->capturedBatch();
+        return ok ? paContinue : paAbort;
     }
     const qint64 got = m_client->render(output, qint64(frames));
     if (got < qint64(frames)) {

@@ -292,6 +292,8 @@ struct PulseBackend::Impl {
             deliver(static_cast<const char *>(data), n);
             pa_stream_drop(stream);
         }
+        if (client)
+            client->capturedBatch();
         const qint64 now = monotonicNs();
         lastDataNs.store(now, std::memory_order_relaxed);
         if (!gotData.exchange(true, std::memory_order_relaxed))

@@ -282,8 +282,7 @@ bool Spool::syncHeader()
 }
 
 // Appends samples and then the header that counts them, so a file cut anywhere in between
-// still reads as a valid recording. Write-back starts at once, which leaves the next sync
-// little to do.
+// still reads as a valid recording.
 bool Spool::appendData(const void *data, qint64 len)
 {
     const qint64 off = WavHeaderWriter::kSpoolHeaderSize + m_dataBytes.load();
@@ -295,10 +294,8 @@ bool Spool::appendData(const void *data, qint64 len)
     const bool ok = hookAllows(call) && writeAllAt(m_fd, data, len, off, &written);
     const int err = errno;
     m_dataBytes += written - written % m_bpf;
-    if (written > 0) {
+    if (written > 0)
         writeHeader();
-        ::sync_file_range(m_fd, off, written, SYNC_FILE_RANGE_WRITE);
-    }
     if (!ok) {
         qCWarning(lcAudio) << "spool write failed:" << std::strerror(err);
         fail(MCIERR_FILE_WRITE);
@@ -354,14 +351,13 @@ qint64 Spool::write(const void *data, qint64 frames)
     m_ring->write(data, size_t(fit * m_bpf));
     if (fit < frames)
         m_dropped.fetch_add(frames - fit, std::memory_order_relaxed);
-    kick();
     return fit;
 }
 
-// Any thread, the audio thread included: at most one wake-up for the disk thread per batch of
-// audio, however many pieces a fragment arrives in.
 void Spool::kick()
 {
+    if (!m_threaded)
+        return;
     if (!m_kicked.exchange(true, std::memory_order_acq_rel))
         ::sem_post(&m_kick);
 }
@@ -505,6 +501,8 @@ void Spool::diskLoop()
     auto jobSince = Clock::now();
     std::optional<Clock::time_point> nextSync;
     auto lastWrite = Clock::now() - std::chrono::seconds(1);
+    auto lastSync = Clock::now();
+    qint64 writtenBack = 0;  // the data bytes whose write-back has been started
     const auto requested = [this] {
         std::lock_guard lock(m_mutex);
         return m_quit || m_requestSeq != m_doneSeq;
@@ -530,7 +528,7 @@ void Spool::diskLoop()
                 until = Clock::now();
         }
         waitForKick(&m_kick, until);
-        if (lastJob == Job::Record) {
+        if (lastJob == Job::Record && !(nextSync && Clock::now() >= *nextSync)) {
             // Some servers push audio in blocks of a few milliseconds whatever fragment size
             // is asked for: the file then takes them in batches, a few dozen times a second.
             // Until the flag is cleared the audio thread posts nothing more.
@@ -552,13 +550,30 @@ void Spool::diskLoop()
             drainRing();
             const auto now = Clock::now();
             lastWrite = now;
-            if (!nextSync && m_dataBytes.load() > before)
+            if (!nextSync && m_dataBytes.load() > before) {
                 nextSync = now + std::chrono::milliseconds(kFirstSyncMs);
-            if (flush || (nextSync && now >= *nextSync)) {
+                writtenBack = before;
+            }
+            // A sync due before the next fragment is likely to come is made with this one, so
+            // the thread wakes once for both; the deadlines stay where they were.
+            const bool due = nextSync && now + std::chrono::milliseconds(kSyncEarlyMs) >= *nextSync;
+            if (flush || due) {
                 if (!m_failed.load())
                     syncData();
+                lastSync = now;
+                writtenBack = m_dataBytes.load();
+                if (due)
+                    *nextSync += std::chrono::milliseconds(kSyncEveryMs);
                 while (nextSync && *nextSync <= now)
                     *nextSync += std::chrono::milliseconds(kSyncEveryMs);
+            } else if (now - lastSync >= std::chrono::milliseconds(kSyncEveryMs / 2) &&
+                       m_dataBytes.load() > writtenBack) {
+                // Half-way to the next sync, write-back of what came since the last one starts,
+                // so the sync itself finds little left to do.
+                const qint64 upTo = m_dataBytes.load();
+                ::sync_file_range(m_fd, WavHeaderWriter::kSpoolHeaderSize + writtenBack, upTo - writtenBack,
+                                  SYNC_FILE_RANGE_WRITE);
+                writtenBack = upTo;
             }
         } else if (job == Job::Play) {
             fillRing();

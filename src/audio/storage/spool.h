@@ -80,6 +80,9 @@ public:
     // The backend's thread. Takes frames; returns how many were taken, or -1 when the file
     // failed and the stream should end (inline writing only).
     qint64 write(const void *data, qint64 frames);
+    // The backend's thread, after the write() calls of one fragment: wakes the disk thread to
+    // write it, at most once until it has (sem_post neither blocks nor allocates).
+    void kick();
     // Everything taken so far is in the file and its header is current (UI thread).
     void flush();
     // Ends the take: the rest reaches the file, which is synced and, after a failure, cut back
@@ -102,6 +105,8 @@ public:
     // How soon after a take's first audio its first sync comes, and how often after that.
     static constexpr int kFirstSyncMs = 200;
     static constexpr int kSyncEveryMs = 1000;
+    // A sync that falls due this soon after a fragment is written is made with it.
+    static constexpr int kSyncEarlyMs = 200;
     // The least time between two writes of a take: audio that comes faster waits in the ring.
     static constexpr int kMinWriteGapMs = 50;
 
@@ -113,7 +118,6 @@ private:
     bool syncData();
     bool syncHeader();
     bool appendData(const void *data, qint64 len);
-    void kick();
     void startDiskThread();
     void stopDiskThread();
     void request(Job job, bool flush);
