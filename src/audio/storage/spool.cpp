@@ -246,15 +246,7 @@ bool Spool::writeHeader()
     SpoolIoCall call{SpoolIo::HeaderWrite};
     call.data = h.constData();
     call.len = h.size();
-    if (!hookAllows(call) || !writeAllAt(m_fd, h.constData(), h.size(), 0)) {
-        qCWarning(lcAudio) << "spool header write failed:" << std::strerror(errno);
-        m_durable = false;
-    }
-    if (!m_durable) {
-        fail(MCIERR_FILE_WRITE);
-        return false;
-    }
-    return true;
+    return stillDurable(hookAllows(call) && writeAllAt(m_fd, h.constData(), h.size(), 0), "header write");
 }
 
 // Makes what the file holds durable. After a failed sync nothing in the file is claimed
@@ -263,15 +255,20 @@ bool Spool::syncData()
 {
     if (m_fd < 0)
         return true;
-    if (!hookAllows(SpoolIo::Sync) || ::fdatasync(m_fd) != 0) {
-        qCWarning(lcAudio) << "spool sync failed:" << std::strerror(errno);
+    return stillDurable(hookAllows(SpoolIo::Sync) && ::fdatasync(m_fd) == 0, "sync");
+}
+
+// After a failed header write or sync the file is no longer trusted to be whole, and every
+// later one fails the take too.
+bool Spool::stillDurable(bool ok, const char *what)
+{
+    if (!ok) {
+        qCWarning(lcAudio) << "spool" << what << "failed:" << std::strerror(errno);
         m_durable = false;
     }
-    if (!m_durable) {
+    if (!m_durable)
         fail(MCIERR_FILE_WRITE);
-        return false;
-    }
-    return true;
+    return m_durable;
 }
 
 bool Spool::syncHeader()

@@ -116,6 +116,7 @@ private:
     void fail(quint32 code);
     bool writeHeader();
     bool syncData();
+    bool stillDurable(bool ok, const char *what);
     bool syncHeader();
     bool appendData(const void *data, qint64 len);
     void startDiskThread();
