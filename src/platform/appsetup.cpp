@@ -9,6 +9,25 @@
 
 namespace AppSetup {
 
+namespace {
+constexpr char kNoShm[] = "QT_XCB_NO_MITSHM";
+bool g_setNoShm = false;
+}  // namespace
+
+void preferPlainXDrawing() {
+    if (qEnvironmentVariableIsSet(kNoShm))
+        return;
+    qputenv(kNoShm, "1");
+    g_setNoShm = true;
+}
+
+QProcessEnvironment childEnvironment() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (g_setNoShm)
+        env.remove(QString::fromLatin1(kNoShm));
+    return env;
+}
+
 QStringList rawArguments(int argc, char **argv) {
     QStringList result;
     for (int i = 1; i < argc; ++i)

@@ -5,6 +5,7 @@
 // platform it runs on, the arguments as given, and Qt's own texts in Japanese.
 #pragma once
 
+#include <QProcessEnvironment>
 #include <QStringList>
 
 namespace AppSetup {
@@ -19,6 +20,15 @@ QStringList rawArguments(int argc, char **argv);
 // -platform) is kept. Returns the value for Qt's -platform option, or an empty string to
 // leave Qt's own choice.
 QByteArray preferredPlatform(const QStringList &arguments);
+
+// On X11 the window is drawn through the X connection rather than shared memory: for a
+// window this small the image is a few kilobytes a second, and shared memory would make the
+// X server answer each drawing with an event that wakes the program twice more. Must run
+// before any thread exists (it sets the environment); a value the user set is kept.
+void preferPlainXDrawing();
+
+// The environment for programs started from here: without what preferPlainXDrawing added.
+QProcessEnvironment childEnvironment();
 
 // Loads Qt's own Japanese texts (dialogs, edit menus) whatever the locale. False when the
 // translation files are not installed.

@@ -3,6 +3,7 @@
 
 #include "qtplatform.h"
 
+#include "appsetup.h"
 #include "sleepinhibitor.h"
 
 #include "helpwindow.h"
@@ -321,7 +322,13 @@ QList<QStringList> QtPlatform::volumeCommands() {
 void QtPlatform::openVolumeControl(QWidget *owner) {
     for (const QStringList &command : volumeCommands()) {
         const QString program = QStandardPaths::findExecutable(command.first());
-        if (!program.isEmpty() && QProcess::startDetached(program, command.mid(1)))
+        if (program.isEmpty())
+            continue;
+        QProcess mixer;
+        mixer.setProgram(program);
+        mixer.setArguments(command.mid(1));
+        mixer.setProcessEnvironment(AppSetup::childEnvironment());
+        if (mixer.startDetached())
             return;
     }
     messageBox(owner, QStringLiteral("Tavrin"),

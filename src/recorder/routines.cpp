@@ -35,6 +35,18 @@ QString ReplaceText(const QString &text, const QString &pattern, const QString &
 QString FormatHms(qint32 seconds) {
     const qint32 m = seconds / 60;
     const qint32 h = m / 60;
+    if (seconds >= 0 && h < 100) {
+        // The usual case, twice a tick while recording: built in place.
+        const qint32 fields[3] = {h, m - 60 * h, seconds - 60 * m};
+        QChar text[8];
+        for (int i = 0; i < 3; ++i) {
+            text[3 * i] = QChar(u'0' + fields[i] / 10);
+            text[3 * i + 1] = QChar(u'0' + fields[i] % 10);
+            if (i < 2)
+                text[3 * i + 2] = QLatin1Char(':');
+        }
+        return QString(text, 8);
+    }
     const auto two = [](qint32 v) {
         // "%.2d": at least two digits; a minus sign does not count as a digit.
         QString digits = QString::number(qAbs(qint64(v)));

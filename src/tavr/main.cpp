@@ -19,6 +19,7 @@
 int main(int argc, char *argv[]) {
     // Still alone in the process: nothing can be reading the environment meanwhile.
     prepareAudioEnvironment();
+    AppSetup::preferPlainXDrawing();
     const QStringList arguments = AppSetup::rawArguments(argc, argv);
     // Given to Qt as an option rather than in the environment, so that programs started from
     // here (the mixer) choose their own platform.

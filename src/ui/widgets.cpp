@@ -8,7 +8,10 @@
 #include <QGlyphRun>
 #include <QImage>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+
+#include <cmath>
 
 namespace {
 
@@ -327,6 +330,15 @@ void TBevel::paintEvent(QPaintEvent *)
         drawBoxOutline(p, rect(), hi, sh);
 }
 
+namespace {
+// The characters of a time or a length: the only ones drawn from the cached glyphs.
+const QString &timeChars()
+{
+    static const QString chars = QStringLiteral("0123456789:/-");
+    return chars;
+}
+}  // namespace
+
 TStatusPanel::TStatusPanel(QWidget *parent)
     : QFrame(parent)
 {
@@ -340,22 +352,55 @@ TStatusPanel::TStatusPanel(QWidget *parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-// The time changes every second while recording, usually in its last digit only. Only the
-// characters that changed are painted again, so the status text beside them (Label1, a
-// child) and the rest of the window are left alone.
+// The time changes every second while recording, usually in the last digit of each half
+// only. Only the characters that changed are painted again, at once rather than from the
+// next turn of the event loop, so the status text beside them (Label1, a child) and the rest
+// of the window are left alone and a tick wakes the program only once.
 void TStatusPanel::setCaption(const QString &text)
 {
     if (text == m_caption)
         return;
     const QString old = m_caption;
     m_caption = text;
+    const QRegion area = changedArea(old, text);
+    if (area.isEmpty())
+        return;
+    if (isVisible() && updatesEnabled())
+        repaint(area);
+    else
+        update(area);
+}
+
+// Where the old caption and the new differ: for captions of the same characters, the
+// columns of each run of changed ones; otherwise from the first change to the right end.
+// Two pixels more on each side for kerning and for a glyph that reaches past its advance.
+QRegion TStatusPanel::changedArea(const QString &old, const QString &now)
+{
+    const QRect inner = captionRect();
+    Glyphs g1, g2;
+    Edges x1, x2;
+    if (old.size() == now.size() && layOut(old, &g1, &x1) && layOut(now, &g2, &x2)) {
+        QVarLengthArray<QRect, 4> runs;
+        for (qsizetype i = 0; i < now.size(); ++i) {
+            if (old.at(i) == now.at(i))
+                continue;
+            qsizetype end = i;
+            while (end + 1 < now.size() && old.at(end + 1) != now.at(end + 1))
+                ++end;
+            const qreal from = qMin(x1.at(i), x2.at(i));
+            const qreal to = qMax(x1.at(end + 1), x2.at(end + 1));
+            runs << (QRect(int(std::floor(from)) - 2, inner.top(), int(std::ceil(to - from)) + 4, inner.height()) & inner);
+            i = end;
+        }
+        QRegion area;
+        area.setRects(runs.constData(), int(runs.size()));
+        return area;
+    }
+    // Measured by single characters, which needs no shaping of the whole string.
     qsizetype same = 0;
-    if (old.size() == text.size())
-        while (same < text.size() && old.at(same) == text.at(same))
+    if (old.size() == now.size())
+        while (same < now.size() && old.at(same) == now.at(same))
             ++same;
-    // Measured by single characters, which needs no shaping of the whole string: shaping
-    // every second would cost more than the painting saved. Two pixels more on the left for
-    // kerning and for a glyph that reaches past its advance.
     const QFontMetrics fm(font());
     const auto advance = [&fm](QStringView tail) {
         int width = 0;
@@ -363,9 +408,8 @@ void TStatusPanel::setCaption(const QString &text)
             width += fm.horizontalAdvance(c);
         return width;
     };
-    const int changed = qMax(advance(QStringView(old).mid(same)), advance(QStringView(text).mid(same))) + 2;
-    const QRect inner = captionRect();
-    update(QRect(inner.right() + 1 - changed, inner.top(), changed, inner.height()) & inner);
+    const int changed = qMax(advance(QStringView(old).mid(same)), advance(QStringView(now).mid(same))) + 2;
+    return QRect(inner.right() + 1 - changed, inner.top(), changed, inner.height()) & inner;
 }
 
 QRect TStatusPanel::captionRect() const
@@ -373,56 +417,85 @@ QRect TStatusPanel::captionRect() const
     return rect().adjusted(1, 1, -1, -1);
 }
 
-void TStatusPanel::paintEvent(QPaintEvent *)
+void TStatusPanel::paintEvent(QPaintEvent *e)
 {
     QPainter p(this);
     const QRect r = rect();
-    p.fillRect(r, palette().color(QPalette::Window));
+    p.fillRect(e->rect(), palette().color(QPalette::Window));
     // The system's shadow and highlight, not the panel's own (black) palette.
-    const QPalette sys = parentWidget() ? parentWidget()->palette() : QPalette();
-    drawBoxOutline(p, r, shadowColor(sys), highlightColor(sys));
-    p.setFont(font());
+    if (!captionRect().contains(e->rect())) {
+        const QPalette sys = parentWidget() ? parentWidget()->palette() : QPalette();
+        drawBoxOutline(p, r, shadowColor(sys), highlightColor(sys));
+    }
     p.setPen(palette().color(QPalette::WindowText));
-    if (!drawCaptionGlyphs(p))
+    Glyphs glyphs;
+    Edges left;
+    if (!layOut(m_caption, &glyphs, &left)) {
+        p.setFont(font());
         p.drawText(captionRect(), Qt::AlignRight | Qt::AlignVCenter, m_caption);
-}
-
-// The caption right-aligned and centred as drawText places it, from glyphs looked up once.
-// False for a caption with other characters, or a font that lacks one of them.
-bool TStatusPanel::drawCaptionGlyphs(QPainter &p)
-{
-    static const QString chars = QStringLiteral("0123456789:/-");
-    if (m_glyphFont != font() || !m_rawFont.isValid()) {
-        m_glyphFont = font();
-        m_rawFont = QRawFont::fromFont(m_glyphFont);
-        m_glyphs = m_rawFont.isValid() ? m_rawFont.glyphIndexesForString(chars) : QList<quint32>();
-        if (m_glyphs.size() != chars.size() || m_glyphs.contains(0u))
-            m_glyphs.clear();
-        else
-            m_advances = m_rawFont.advancesForGlyphIndexes(m_glyphs);
+        return;
     }
-    if (m_glyphs.isEmpty() || m_caption.isEmpty())
-        return false;
-    QList<quint32> glyphs;
-    QList<QPointF> positions;
-    glyphs.reserve(m_caption.size());
-    positions.reserve(m_caption.size());
-    qreal x = 0;
-    for (QChar c : m_caption) {
-        const qsizetype i = chars.indexOf(c);
-        if (i < 0)
-            return false;
-        glyphs << m_glyphs.at(i);
-        positions << QPointF(x, 0);
-        x += m_advances.at(i).x();
+    // Only the glyphs in the area being painted, on the line drawText would centre.
+    const QRect inner = captionRect();
+    const qreal baseline = inner.top() + (inner.height() - m_lineHeight) / 2 + m_ascent;
+    Glyphs shown;
+    QVarLengthArray<QPointF, 24> positions;
+    for (qsizetype i = 0; i < glyphs.size(); ++i) {
+        const QRect cell(int(std::floor(left.at(i))) - 2, r.top(), int(std::ceil(left.at(i + 1) - left.at(i))) + 4,
+                         r.height());
+        if (!e->region().intersects(cell))
+            continue;
+        shown << glyphs.at(i);
+        positions << QPointF(left.at(i), baseline);
     }
-    const QRect r = captionRect();
-    const QFontMetricsF fm(m_glyphFont);
+    if (shown.isEmpty())
+        return;
     QGlyphRun run;
     run.setRawFont(m_rawFont);
-    run.setGlyphIndexes(glyphs);
-    run.setPositions(positions);
-    p.drawGlyphRun(QPointF(r.right() + 1 - x, r.top() + (r.height() - fm.height()) / 2 + fm.ascent()), run);
+    run.setRawData(shown.constData(), positions.constData(), int(shown.size()));
+    p.drawGlyphRun(QPointF(0, 0), run);
+}
+
+void TStatusPanel::loadGlyphs()
+{
+    m_glyphFont = font();
+    m_rawFont = QRawFont::fromFont(m_glyphFont);
+    m_glyphs = m_rawFont.isValid() ? m_rawFont.glyphIndexesForString(timeChars()) : QList<quint32>();
+    m_advances.clear();
+    if (m_glyphs.size() != timeChars().size() || m_glyphs.contains(0u)) {
+        m_glyphs.clear();
+        return;
+    }
+    for (const QPointF &a : m_rawFont.advancesForGlyphIndexes(m_glyphs))
+        m_advances << a.x();
+    const QFontMetricsF fm(m_glyphFont);
+    m_lineHeight = fm.height();
+    m_ascent = fm.ascent();
+}
+
+bool TStatusPanel::layOut(const QString &text, Glyphs *glyphs, Edges *left)
+{
+    if (m_glyphFont != font() || !m_rawFont.isValid())
+        loadGlyphs();
+    if (m_glyphs.isEmpty() || text.isEmpty())
+        return false;
+    glyphs->clear();
+    left->clear();
+    glyphs->reserve(text.size());
+    left->reserve(text.size() + 1);
+    qreal x = 0;
+    for (QChar c : text) {
+        const qsizetype i = timeChars().indexOf(c);
+        if (i < 0)
+            return false;
+        *glyphs << m_glyphs.at(i);
+        *left << x;
+        x += m_advances.at(i);
+    }
+    *left << x;
+    const qreal start = captionRect().right() + 1 - x;
+    for (qreal &v : *left)
+        v += start;
     return true;
 }
 

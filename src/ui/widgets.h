@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QRawFont>
+#include <QVarLengthArray>
 
 // Gives the speed buttons and the status bar their names and texts for screen readers.
 void installAccessibleWidgets();
@@ -76,7 +77,15 @@ protected:
 
 private:
     QRect captionRect() const;
-    bool drawCaptionGlyphs(QPainter &p);
+    using Glyphs = QVarLengthArray<quint32, 24>;
+    using Edges = QVarLengthArray<qreal, 25>;
+    // The caption's glyphs right-aligned in captionRect, with each one's left edge and then
+    // the right end of the last: false for a caption with other characters than the time's,
+    // or a font that lacks one of them.
+    bool layOut(const QString &text, Glyphs *glyphs, Edges *left);
+    void loadGlyphs();
+    // Where the old caption and the new one differ.
+    QRegion changedArea(const QString &old, const QString &now);
 
     QString m_caption;
     // The glyphs of the time's characters in the caption font, looked up once: drawing them
@@ -84,7 +93,9 @@ private:
     QFont m_glyphFont;
     QRawFont m_rawFont;
     QList<quint32> m_glyphs;
-    QList<QPointF> m_advances;
+    QList<qreal> m_advances;
+    qreal m_lineHeight = 0;
+    qreal m_ascent = 0;
 };
 
 // The status text at the status bar's left end; its width follows its text.

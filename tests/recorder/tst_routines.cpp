@@ -41,6 +41,7 @@ private slots:
         QTest::newRow("3599") << 3599 << "00:59:59";
         QTest::newRow("3600") << 3600 << "01:00:00";
         QTest::newRow("86399") << 86399 << "23:59:59";
+        QTest::newRow("99:59:59") << 359999 << "99:59:59";
         QTest::newRow("hours not wrapped") << 360000 << "100:00:00";
     }
     void formatHms() {

@@ -55,6 +55,10 @@ constexpr qint64 kStallNs = 3000000000LL;
 // How often a capture stream asks for the server's timing: at its first audio, then every 10 s.
 constexpr qint64 kTimingEveryNs = 10000000000LL;
 
+// Readings of the capture clock this close together are one reading.
+constexpr qint64 kClockReuseNs = 5000000;
+constexpr qint64 kNoClockReading = -kClockReuseNs;
+
 enum class Reach { Ready, Absent, Faulty };
 
 int msUntil(qint64 deadlineNs)
@@ -91,6 +95,9 @@ struct PulseBackend::Impl {
     qint64 stopAtFrame = -1;     // while stopping: the frame at which the press came
     bool settled = false;        // the fragment size has been raised after the first second
     qint64 lastTimingNs = 0;     // the last timing update asked for
+    // The last reading of the capture clock (caller's thread only).
+    qint64 clockReadNs = kNoClockReading;
+    qint64 clockFrames = -1;
     std::vector<char> carry;     // a frame split between two fragments
     size_t carried = 0;
     std::vector<char> silence;
@@ -598,6 +605,7 @@ void PulseBackend::stop(bool drain)
 {
     if (!d->loop)
         return;
+    d->clockReadNs = kNoClockReading;
     pa_threaded_mainloop_lock(d->loop);
     if (d->stream) {
         if (drain && d->direction == Direction::Capture && d->state.load() == int(StreamState::Running))
@@ -647,15 +655,22 @@ qint64 PulseBackend::outputLatencyFrames()
     return pending;
 }
 
+// The window asks for the position and the length in the same moment: one reading of the
+// clock answers both, without taking the loop's lock twice.
 qint64 PulseBackend::capturedFramesNow()
 {
     if (!d->loop || d->direction != Direction::Capture)
         return -1;
+    const qint64 askedNs = monotonicNs();
+    if (askedNs - d->clockReadNs < kClockReuseNs)
+        return d->clockFrames;
     pa_threaded_mainloop_lock(d->loop);
     qint64 frames = -1;
     pa_usec_t now = 0;
     if (d->stream && d->state.load() == int(StreamState::Running) && pa_stream_get_time(d->stream, &now) >= 0)
         frames = qint64(now * pa_usec_t(d->format.rate) / PA_USEC_PER_SEC);
     pa_threaded_mainloop_unlock(d->loop);
+    d->clockReadNs = askedNs;
+    d->clockFrames = frames;
     return frames;
 }

@@ -498,8 +498,6 @@ void Spool::diskLoop()
     auto jobSince = Clock::now();
     std::optional<Clock::time_point> nextSync;
     auto lastWrite = Clock::now() - std::chrono::seconds(1);
-    auto lastSync = Clock::now();
-    qint64 writtenBack = 0;  // the data bytes whose write-back has been started
     const auto requested = [this] {
         std::lock_guard lock(m_mutex);
         return m_quit || m_requestSeq != m_doneSeq;
@@ -547,30 +545,20 @@ void Spool::diskLoop()
             drainRing();
             const auto now = Clock::now();
             lastWrite = now;
-            if (!nextSync && m_dataBytes.load() > before) {
+            if (!nextSync && m_dataBytes.load() > before)
                 nextSync = now + std::chrono::milliseconds(kFirstSyncMs);
-                writtenBack = before;
-            }
             // A sync due before the next fragment is likely to come is made with this one, so
             // the thread wakes once for both; the deadlines stay where they were.
             const bool due = nextSync && now + std::chrono::milliseconds(kSyncEarlyMs) >= *nextSync;
             if (flush || due) {
+                // The sync starts the write-back itself: started apart from it, the disk is
+                // asked twice a second, which on a virtual disk costs more than it saves.
                 if (!m_failed.load())
                     syncData();
-                lastSync = now;
-                writtenBack = m_dataBytes.load();
                 if (due)
                     *nextSync += std::chrono::milliseconds(kSyncEveryMs);
                 while (nextSync && *nextSync <= now)
                     *nextSync += std::chrono::milliseconds(kSyncEveryMs);
-            } else if (now - lastSync >= std::chrono::milliseconds(kSyncEveryMs / 2) &&
-                       m_dataBytes.load() > writtenBack) {
-                // Half-way to the next sync, write-back of what came since the last one starts,
-                // so the sync itself finds little left to do.
-                const qint64 upTo = m_dataBytes.load();
-                ::sync_file_range(m_fd, WavHeaderWriter::kSpoolHeaderSize + writtenBack, upTo - writtenBack,
-                                  SYNC_FILE_RANGE_WRITE);
-                writtenBack = upTo;
             }
         } else if (job == Job::Play) {
             fillRing();
