@@ -371,29 +371,30 @@ void TStatusPanel::setCaption(const QString &text)
         update(area);
 }
 
-// Where the old caption and the new differ: for captions of the same characters, the
-// columns of each run of changed ones; otherwise from the first change to the right end.
-// Two pixels more on each side for kerning and for a glyph that reaches past its advance.
+// Where the old caption and the new differ: for captions of the time's characters, the
+// columns of each run of changed or moved glyphs; otherwise from the first change to the
+// right end, or all of it when the change is wider or narrower. Two pixels more on each side
+// for kerning and for a glyph that reaches past its advance.
 QRegion TStatusPanel::changedArea(const QString &old, const QString &now)
 {
     const QRect inner = captionRect();
     Glyphs g1, g2;
     Edges x1, x2;
     if (old.size() == now.size() && layOut(old, &g1, &x1) && layOut(now, &g2, &x2)) {
-        QVarLengthArray<QRect, 4> runs;
+        QRegion area;
+        // Right-aligned: a digit narrower or wider than the one before moves all on its left.
+        const auto differs = [&](qsizetype i) { return g1.at(i) != g2.at(i) || x1.at(i) != x2.at(i); };
         for (qsizetype i = 0; i < now.size(); ++i) {
-            if (old.at(i) == now.at(i))
+            if (!differs(i))
                 continue;
             qsizetype end = i;
-            while (end + 1 < now.size() && old.at(end + 1) != now.at(end + 1))
+            while (end + 1 < now.size() && differs(end + 1))
                 ++end;
             const qreal from = qMin(x1.at(i), x2.at(i));
             const qreal to = qMax(x1.at(end + 1), x2.at(end + 1));
-            runs << (QRect(int(std::floor(from)) - 2, inner.top(), int(std::ceil(to - from)) + 4, inner.height()) & inner);
+            area += QRect(int(std::floor(from)) - 2, inner.top(), int(std::ceil(to - from)) + 4, inner.height()) & inner;
             i = end;
         }
-        QRegion area;
-        area.setRects(runs.constData(), int(runs.size()));
         return area;
     }
     // Measured by single characters, which needs no shaping of the whole string.
@@ -408,8 +409,11 @@ QRegion TStatusPanel::changedArea(const QString &old, const QString &now)
             width += fm.horizontalAdvance(c);
         return width;
     };
-    const int changed = qMax(advance(QStringView(old).mid(same)), advance(QStringView(now).mid(same))) + 2;
-    return QRect(inner.right() + 1 - changed, inner.top(), changed, inner.height()) & inner;
+    const int before = advance(QStringView(old).mid(same));
+    const int after = advance(QStringView(now).mid(same));
+    if (before != after)
+        return inner;  // what is left of the change moves too
+    return QRect(inner.right() - 1 - after, inner.top(), after + 2, inner.height()) & inner;
 }
 
 QRect TStatusPanel::captionRect() const

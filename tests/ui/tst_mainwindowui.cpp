@@ -10,6 +10,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QMainWindow>
+#include <QScreen>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSet>
@@ -355,6 +356,22 @@ private slots:
         QVERIFY(whiteRight > 20);
         for (int y = 1; y < 16; ++y)
             QVERIFY(qGray(shot.pixel(125, y)) < 60);
+    }
+
+    // The time repaints only its changed digits: what the window shows must still be what
+    // a whole paint of the caption gives.
+    void timeRepaintsLeaveAWholePaint()
+    {
+        showAtSize(245, 51);
+        for (const char *time : {"00:00:01/00:00:01", "00:00:09/00:00:09", "00:00:10/00:00:10",
+                                 "00:59:59/00:59:59", "01:00:00/01:00:00", "01:00:00/02:00:00",
+                                 "00:00:00/00:00:00"}) {
+            ui.Panel2->setCaption(QString::fromLatin1(time));
+            const QRect at(ui.Panel2->mapTo(window, QPoint(0, 0)), ui.Panel2->size());
+            const QImage shown = window->screen()->grabWindow(window->winId()).toImage().copy(at);
+            QCOMPARE(shown.convertToFormat(QImage::Format_RGB32),
+                     ui.Panel2->grab().toImage().convertToFormat(QImage::Format_RGB32));
+        }
     }
 
     void doubleClicks()
