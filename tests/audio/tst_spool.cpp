@@ -5,6 +5,7 @@
 // (and the stream) that met it, and what reached the disk is kept.
 #include "fakeaudiobackend.h"
 #include "spool.h"
+#include "spoolrecovery.h"
 #include "tmediaplayer.h"
 #include "wavfile.h"
 #include "wavtestutil.h"
@@ -19,6 +20,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -204,6 +206,56 @@ private slots:
             else
                 QVERIFY(h.startsWith("RF64"));
         }
+    }
+
+    // With a runtime folder on a tmpfs, the audio goes to a ring file there and reaches the
+    // spool only at each sync; a killed program's ring gives the next start every frame it
+    // took, and is then gone.
+    void aKilledTakeIsWholeFromItsRing()
+    {
+        QTemporaryDir runtime(QStringLiteral("/dev/shm/tavrin-test-XXXXXX"));
+        if (!runtime.isValid())
+            QSKIP("no /dev/shm");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        const QString dir = m_dir.filePath(QStringLiteral("ringcheck"));
+        const qint64 frames = 441 * 38;  // 1.52 s
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // Four times as fast as real time: the first sync comes after about 0.8 s of audio.
+            Spool spool(dir);
+            if (!spool.create(AudioFormat{11025, 16, 2}))
+                ::_exit(1);
+            spool.beginCapture(true);
+            std::vector<qint16> piece(2 * 441);
+            for (qint64 f = 0; f < frames; f += 441) {
+                for (int i = 0; i < 441; ++i)
+                    piece[size_t(2 * i)] = piece[size_t(2 * i + 1)] = qint16(f + i);
+                spool.write(piece.data(), 441);
+                spool.kick();
+                ::usleep(10000);
+            }
+            ::_exit(0);
+        }
+        int status = -1;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QCOMPARE(status, 0);
+        const QStringList spools = QDir(dir).entryList({QStringLiteral("spool-*")});
+        QCOMPARE(spools.size(), 1);
+        WavInfo before;
+        const int fd = ::open(QFile::encodeName(dir + "/" + spools.first()).constData(), O_RDONLY | O_CLOEXEC);
+        QCOMPARE(parseWavHeader(fd, QFileInfo(dir + "/" + spools.first()).size(), &before), 0u);
+        ::close(fd);
+        QVERIFY2(before.dataBytes < frames * 4, "the ring held nothing the spool lacked");
+
+        const QList<RecoveredTake> taken = recoverOrphanedSpools(dir, m_dir.filePath(QStringLiteral("ringout")));
+        qunsetenv("XDG_RUNTIME_DIR");
+        QCOMPARE(taken.size(), 1);
+        QCOMPARE(taken.first().frames, frames);
+        const Sound sound = readSound(taken.first().savedAs);
+        QCOMPARE(sound.frames, frames);
+        for (qint64 f = 0; f < frames; ++f)
+            QCOMPARE(sound.samples[size_t(2 * f + 1)], int(qint16(f)));
+        QCOMPARE(QDir(runtime.path() + "/tavrin").entryList(QDir::Files).size(), 0);
     }
 
     // A spool carries its final name only once it is locked, so another copy can never take a

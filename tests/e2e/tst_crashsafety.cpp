@@ -19,6 +19,8 @@
 namespace {
 struct Install {
     QTemporaryDir dir;
+    // The runtime folder of a desktop session is a tmpfs: the take's ring lives there.
+    QTemporaryDir runtime{QStringLiteral("/dev/shm/tavrin-e2e-XXXXXX")};
     QString exe() const { return dir.path() + "/tavr"; }
     QString spoolDir() const { return dir.path() + "/state/tavrin"; }
     Install() { QFile::copy(qEnvironmentVariable("TAVR_EXE"), exe()); }
@@ -28,6 +30,8 @@ struct Install {
         env.insert("TAVRIN_AUDIO", "fake");
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("XDG_STATE_HOME", dir.path() + "/state");
+        if (runtime.isValid())
+            env.insert("XDG_RUNTIME_DIR", runtime.path());
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         p.start(exe(), args);

@@ -4,6 +4,7 @@
 #include "spool.h"
 
 #include "fileio.h"
+#include "spoolring.h"
 #include "spscring.h"
 #include "deviceerror.h"
 #include "wavfile.h"
@@ -185,6 +186,7 @@ bool Spool::import(int fd, qint64 offset, qint64 len)
 void Spool::discard()
 {
     stopDiskThread();
+    closeRingFile();
     if (m_fd >= 0) {
         // Unlinked while still locked: a recovering copy cannot pick up a discarded take. The
         // folder is synced, or a power cut could bring the take back as an orphan.
@@ -200,6 +202,7 @@ void Spool::discard()
 void Spool::keep()
 {
     stopDiskThread();
+    closeRingFile();
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
@@ -314,9 +317,21 @@ void Spool::beginCapture(bool threaded)
         fail(MCIERR_FILE_WRITE);
     if (threaded) {
         startDiskThread();
-        m_ring->reset();
+        if (!m_ringFile)
+            m_ringFile = RingFile::create(m_dir, m_stem, m_bpf, m_ring->capacity());
+        m_captureRing = m_ringFile ? &m_ringFile->ring() : m_ring.get();
+        m_captureRing->reset();
+        if (m_ringFile)
+            m_ringFile->setBase(std::uint64_t(m_dataBytes.load()));
+        m_wakeForFirst = true;
         request(Job::Record, false);
     }
+}
+
+void Spool::closeRingFile()
+{
+    m_captureRing = nullptr;
+    m_ringFile.reset();
 }
 
 qint64 Spool::writeInline(const void *data, qint64 frames)
@@ -344,8 +359,8 @@ qint64 Spool::write(const void *data, qint64 frames)
         return m_threaded ? frames : -1;
     if (!m_threaded)
         return writeInline(data, frames);
-    const qint64 fit = std::min<qint64>(frames, qint64(m_ring->writable()) / m_bpf);
-    m_ring->write(data, size_t(fit * m_bpf));
+    const qint64 fit = std::min<qint64>(frames, qint64(m_captureRing->writable()) / m_bpf);
+    m_captureRing->write(data, size_t(fit * m_bpf));
     if (fit < frames)
         m_dropped.fetch_add(frames - fit, std::memory_order_relaxed);
     return fit;
@@ -354,6 +369,9 @@ qint64 Spool::write(const void *data, qint64 frames)
 void Spool::kick()
 {
     if (!m_threaded)
+        return;
+    if (m_ringFile && !m_wakeForFirst.exchange(false, std::memory_order_relaxed) &&
+        m_captureRing->readable() < m_captureRing->capacity() / 4)
         return;
     if (!m_kicked.exchange(true, std::memory_order_acq_rel))
         ::sem_post(&m_kick);
@@ -376,6 +394,8 @@ quint32 Spool::endCapture()
         if (::ftruncate(m_fd, WavHeaderWriter::kSpoolHeaderSize + m_dataBytes.load()) != 0)
             qCWarning(lcAudio) << "could not trim the spool" << m_path;
     }
+    if (m_ringFile)
+        m_ringFile->setBase(RingFile::kNotCapturing);
     const bool failedBefore = m_failed.load();
     if (!syncHeader() && !failedBefore)
         qCWarning(lcAudio) << "the take's last sync failed";
@@ -574,15 +594,17 @@ void Spool::diskLoop()
     m_done.notify_all();
 }
 
+// The ring lets go of each piece only once the file holds it and its header counts it: a
+// ring file killed in between still holds what the file may lack.
 void Spool::drainRing()
 {
     for (;;) {
-        const size_t n = m_ring->read(m_buffer.data(), m_buffer.size());
+        const size_t n = m_captureRing->peek(m_buffer.data(), m_buffer.size());
         if (n == 0)
             return;
-        if (m_failed.load())
-            continue;  // keep the ring moving; what is on disk stays
-        appendData(m_buffer.data(), qint64(n));
+        if (!m_failed.load())  // after a failure the ring keeps moving; what is on disk stays
+            appendData(m_buffer.data(), qint64(n));
+        m_captureRing->consume(n);
     }
 }
 

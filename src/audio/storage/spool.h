@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+class RingFile;
 class SpscRing;
 
 // Test hook for the spool's own file operations. It sees each one before it is made (for a
@@ -81,7 +82,8 @@ public:
     // failed and the stream should end (inline writing only).
     qint64 write(const void *data, qint64 frames);
     // The backend's thread, after the write() calls of one fragment: wakes the disk thread to
-    // write it, at most once until it has (sem_post neither blocks nor allocates).
+    // write it, at most once until it has (sem_post neither blocks nor allocates). With a ring
+    // file the fragment is already safe from a kill, and the disk thread writes it when it syncs.
     void kick();
     // Everything taken so far is in the file and its header is current (UI thread).
     void flush();
@@ -124,6 +126,7 @@ private:
     void request(Job job, bool flush);
     void diskLoop();
     void drainRing();
+    void closeRingFile();
     void fillRing();
     qint64 writeInline(const void *data, qint64 frames);
 
@@ -150,7 +153,12 @@ private:
     qint64 m_readByte = 0;      // threaded: the disk thread's next byte
     std::atomic<bool> m_eof{false};
 
-    std::unique_ptr<SpscRing> m_ring;
+    std::unique_ptr<SpscRing> m_ring;       // playback, and capture where there is no ring file
+    std::unique_ptr<RingFile> m_ringFile;   // capture: a ring that outlives the process
+    SpscRing *m_captureRing = nullptr;
+    // With a ring file the audio thread wakes the disk thread only for a take's first audio
+    // (which starts the sync cadence) and when the ring fills up.
+    std::atomic<bool> m_wakeForFirst{false};
     std::thread m_disk;
     std::mutex m_mutex;
     // Wakes the disk thread: posted by the audio thread once per fragment (sem_post neither

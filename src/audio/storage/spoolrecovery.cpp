@@ -5,6 +5,7 @@
 
 #include "fileio.h"
 #include "spool.h"
+#include "spoolring.h"
 #include "wavfile.h"
 
 #include <QDir>
@@ -41,6 +42,8 @@ qint64 allocatedEnd(int fd, qint64 size)
 
 QList<RecoveredTake> recoverOrphanedSpools(const QString &spoolDir, const QString &targetDir) {
     QList<RecoveredTake> out;
+    // What a killed copy's ring held goes to its spool first.
+    mergeOrphanedRings(spoolDir);
     const QFileInfoList files = QDir(spoolDir).entryInfoList(
         {QLatin1String(SpoolNames::kLive) + QLatin1String("*.wav"),
          QLatin1String(SpoolNames::kSaved) + QLatin1String("*.wav"),
