@@ -22,6 +22,7 @@ import statistics
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -189,6 +190,9 @@ class Bench:
             f.write("[Software]\nVersion=218\n[Setting]\nRecMode=13\n")
         self.server = None
         self.results = {}  # (server kind, key) -> figure
+        # A desktop session's runtime folder is a tmpfs, where the take's ring lives; the test
+        # servers' folders are on disk, so Tavrin gets one of its own in /dev/shm.
+        self.runtime = tempfile.mkdtemp(prefix="tavr-bench-", dir="/dev/shm") if os.path.isdir("/dev/shm") else None
 
     def put(self, key, value):
         self.results[(self.server.kind if self.server else "", key)] = value
@@ -211,6 +215,8 @@ class Bench:
         state = os.path.join(self.work, f"state-{self.server.kind}-{tag}")
         shutil.rmtree(state, ignore_errors=True)
         env = dict(self.server.env, XDG_STATE_HOME=state)
+        if self.runtime:
+            env["XDG_RUNTIME_DIR"] = self.runtime
         if display:  # a real window on an X server rather than offscreen
             env.update(QT_QPA_PLATFORM="xcb", DISPLAY=display)
             env.pop("XAUTHORITY", None)
@@ -527,7 +533,7 @@ class Bench:
             killed = time.monotonic()
             p.send_signal(signal.SIGKILL)
             p.wait()
-            kept = spool_data_bytes(spool(), header)
+            kept = max(spool_data_bytes(spool(), header), ring_data_bytes(self.runtime, spool()))
             loss = (b0 + (killed - t0) * 44100 * 4 - kept) / (44100 * 4)
             losses.append(loss)
             say(f"  take {i}: {killed - t0:.2f} s, kept {kept / 176400:.2f} s, lost {loss:.3f} s")
@@ -711,6 +717,21 @@ def spool_data_bytes(path, header):
     return min(declared, size - header) // 4 * 4
 
 
+def ring_data_bytes(runtime, spool):
+    """What a dead copy's ring adds to its spool at the next start: the spool's data up to
+    the ring's last byte (its base plus what was ever written to it)."""
+    if not runtime or not spool:
+        return 0
+    stem = os.path.basename(spool)[len("spool-"):-len(".wav")]
+    try:
+        with open(os.path.join(runtime, "tavrin", f"ring-{stem}.ring"), "rb") as f:
+            head = f.read(2376)
+    except FileNotFoundError:
+        return 0
+    base, written = struct.unpack("<Q", head[2240:2248])[0], struct.unpack("<Q", head[2304:2312])[0]
+    return 0 if base == (1 << 64) - 1 else base + written
+
+
 def main():
     build, work = sys.argv[1], sys.argv[2]
     which = sys.argv[3:] or ["clients", "window", "server", "latency", "stop", "gaps", "save"]
@@ -753,6 +774,8 @@ def main():
     big = os.path.join(b.work, "big.bin")
     if os.path.exists(big):
         os.unlink(big)
+    if b.runtime:
+        shutil.rmtree(b.runtime, ignore_errors=True)
     return 0
 
 

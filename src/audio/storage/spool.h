@@ -2,11 +2,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The recording on disk: a WAV file in the per-user spool folder that is valid at every
-// moment. Each fragment of audio is written to it (with its header) as it arrives, so a killed
-// program loses nothing the file had been handed; the samples are synced soon after the first
-// audio and then every second, so a power cut loses at most about a second. The next start
-// saves what is left (spoolrecovery.h). With a real-time backend the samples pass through a
-// ring to a disk thread of the spool's own, so the audio thread never waits on the disk.
+// moment. The samples are synced soon after the first audio and then every second, so a
+// power cut loses at most about a second. The next start saves what is left
+// (spoolrecovery.h). With a real-time backend the samples pass through a ring to a disk
+// thread of the spool's own, so the audio thread never waits on the disk. A killed program
+// loses nothing it had taken: the ring is a file in the runtime folder (spoolring.h), or,
+// where there is none, each fragment is written to the spool as it arrives.
 #pragma once
 
 #include "audioformat.h"

@@ -20,5 +20,6 @@ struct RecoveredTake {
 // is safely on disk; one that cannot be saved or read stays for the next start and is listed
 // with an empty savedAs. Spools held by a running copy of the program (they are locked) are
 // never touched; empty ones, takes that were saved whole and spools that died being born are
-// removed without a word.
+// removed without a word. What a killed copy's ring file still held is added to its spool
+// first (spoolring.h).
 QList<RecoveredTake> recoverOrphanedSpools(const QString &spoolDir, const QString &targetDir);

@@ -14,6 +14,7 @@
 #include <QLoggingCategory>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -41,7 +42,13 @@ namespace {
 
 constexpr char kMagic[8] = {'T', 'A', 'V', 'R', 'I', 'N', 'G', '1'};
 constexpr size_t kDataOffset = 4096;
+// More than any take holds (a petabyte): a ring that counts more is not believed.
+constexpr std::uint64_t kMostBytes = std::uint64_t(1) << 50;
 static_assert(sizeof(RingFile::Header) <= kDataOffset);
+// Where the benchmark (bench.py) and a person with a hex dump find the counters.
+static_assert(offsetof(RingFile::Header, base) == 2240);
+static_assert(offsetof(RingFile::Header, counters) + offsetof(SpscRing::Counters, written) == 2304);
+static_assert(offsetof(RingFile::Header, counters) + offsetof(SpscRing::Counters, consumed) == 2368);
 
 // $XDG_RUNTIME_DIR/tavrin, where that is a tmpfs (kept in memory, gone at a reboot).
 QString ringFolder()
@@ -97,7 +104,7 @@ void appendToSpool(const QString &spoolDir, const RingFile::Header &h, const uns
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &st) != 0 || parseWavHeader(fd, st.st_size, &info) != 0 ||
         info.dataOffset != WavHeaderWriter::kSpoolHeaderSize ||
         std::uint32_t(info.format.bytesPerFrame()) != h.bytesPerFrame || written < consumed ||
-        written - consumed > h.capacity) {
+        written - consumed > h.capacity || base > kMostBytes || written > kMostBytes) {
         ::close(fd);
         return;
     }
