@@ -53,6 +53,7 @@ struct TMediaPlayer::Impl : AudioStreamClient {
     qint64 posFrames = 0;        // the position while not playing
     qint64 playStartFrame = 0;
     qint64 playEndFrame = 0;
+    qint64 playHeard = 0;  // the furthest position this playback has shown
     bool overrunReported = false;  // for the take being recorded
     qint64 takeStartFrame = 0;     // where the take being recorded began
     QString savedAs;               // the last Save's file, or why it failed
@@ -129,8 +130,12 @@ struct TMediaPlayer::Impl : AudioStreamClient {
     {
         if (backend->state() == StreamState::Completed)
             return playEndFrame;
+        // The frames handed out and the backend's latency are read one after the other while
+        // the backend's thread goes on handing out: a pair read across a hand-over would put
+        // the position back by a fragment. What was heard never goes back.
         const qint64 heard = handedFrames.load(std::memory_order_acquire) - backend->outputLatencyFrames();
-        return std::clamp(heard, playStartFrame, playEndFrame);
+        playHeard = std::max(playHeard, std::clamp(heard, playStartFrame, playEndFrame));
+        return playHeard;
     }
 
     void endPlayback(bool completed)
@@ -329,6 +334,7 @@ void TMediaPlayer::Play()
     }
     d->beginStream();
     d->playStartFrame = d->posFrames;
+    d->playHeard = d->posFrames;
     d->playEndFrame = total;
     d->handedFrames = d->posFrames;
     d->spool.beginPlayback(d->posFrames, total, !d->inlineIo());
