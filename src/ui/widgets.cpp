@@ -360,9 +360,9 @@ void TStatusPanel::setCaption(const QString &text)
 {
     if (text == m_caption)
         return;
-    const QString old = m_caption;
+    const Line old = line();
     m_caption = text;
-    const QRegion area = changedArea(old, text);
+    const QRegion area = changedArea(old, line());
     if (area.isEmpty())
         return;
     if (isVisible() && updatesEnabled())
@@ -375,23 +375,24 @@ void TStatusPanel::setCaption(const QString &text)
 // columns of each run of changed or moved glyphs; otherwise from the first change to the
 // right end, or all of it when the change is wider or narrower. Two pixels more on each side
 // for kerning and for a glyph that reaches past its advance.
-QRegion TStatusPanel::changedArea(const QString &old, const QString &now)
+QRegion TStatusPanel::changedArea(const Line &old, const Line &now) const
 {
     const QRect inner = captionRect();
-    Glyphs g1, g2;
-    Edges x1, x2;
-    if (old.size() == now.size() && layOut(old, &g1, &x1) && layOut(now, &g2, &x2)) {
+    const qsizetype n = now.text.size();
+    if (old.ok && now.ok && old.text.size() == n) {
         QRegion area;
         // Right-aligned: a digit narrower or wider than the one before moves all on its left.
-        const auto differs = [&](qsizetype i) { return g1.at(i) != g2.at(i) || x1.at(i) != x2.at(i); };
-        for (qsizetype i = 0; i < now.size(); ++i) {
+        const auto differs = [&](qsizetype i) {
+            return old.glyphs.at(i) != now.glyphs.at(i) || old.left.at(i) != now.left.at(i);
+        };
+        for (qsizetype i = 0; i < n; ++i) {
             if (!differs(i))
                 continue;
             qsizetype end = i;
-            while (end + 1 < now.size() && differs(end + 1))
+            while (end + 1 < n && differs(end + 1))
                 ++end;
-            const qreal from = qMin(x1.at(i), x2.at(i));
-            const qreal to = qMax(x1.at(end + 1), x2.at(end + 1));
+            const qreal from = qMin(old.left.at(i), now.left.at(i));
+            const qreal to = qMax(old.left.at(end + 1), now.left.at(end + 1));
             area += QRect(int(std::floor(from)) - 2, inner.top(), int(std::ceil(to - from)) + 4, inner.height()) & inner;
             i = end;
         }
@@ -399,8 +400,8 @@ QRegion TStatusPanel::changedArea(const QString &old, const QString &now)
     }
     // Measured by single characters, which needs no shaping of the whole string.
     qsizetype same = 0;
-    if (old.size() == now.size())
-        while (same < now.size() && old.at(same) == now.at(same))
+    if (old.text.size() == n)
+        while (same < n && old.text.at(same) == now.text.at(same))
             ++same;
     const QFontMetrics fm(font());
     const auto advance = [&fm](QStringView tail) {
@@ -409,8 +410,8 @@ QRegion TStatusPanel::changedArea(const QString &old, const QString &now)
             width += fm.horizontalAdvance(c);
         return width;
     };
-    const int before = advance(QStringView(old).mid(same));
-    const int after = advance(QStringView(now).mid(same));
+    const int before = advance(QStringView(old.text).mid(same));
+    const int after = advance(QStringView(now.text).mid(same));
     if (before != after)
         return inner;  // what is left of the change moves too
     return QRect(inner.right() - 1 - after, inner.top(), after + 2, inner.height()) & inner;
@@ -432,9 +433,8 @@ void TStatusPanel::paintEvent(QPaintEvent *e)
         drawBoxOutline(p, r, shadowColor(sys), highlightColor(sys));
     }
     p.setPen(palette().color(QPalette::WindowText));
-    Glyphs glyphs;
-    Edges left;
-    if (!layOut(m_caption, &glyphs, &left)) {
+    const Line &caption = line();
+    if (!caption.ok) {
         p.setFont(font());
         p.drawText(captionRect(), Qt::AlignRight | Qt::AlignVCenter, m_caption);
         return;
@@ -444,12 +444,13 @@ void TStatusPanel::paintEvent(QPaintEvent *e)
     const qreal baseline = inner.top() + (inner.height() - m_lineHeight) / 2 + m_ascent;
     Glyphs shown;
     QVarLengthArray<QPointF, 24> positions;
-    for (qsizetype i = 0; i < glyphs.size(); ++i) {
+    const Edges &left = caption.left;
+    for (qsizetype i = 0; i < caption.glyphs.size(); ++i) {
         const QRect cell(int(std::floor(left.at(i))) - 2, r.top(), int(std::ceil(left.at(i + 1) - left.at(i))) + 4,
                          r.height());
         if (!e->region().intersects(cell))
             continue;
-        shown << glyphs.at(i);
+        shown << caption.glyphs.at(i);
         positions << QPointF(left.at(i), baseline);
     }
     if (shown.isEmpty())
@@ -477,30 +478,34 @@ void TStatusPanel::loadGlyphs()
     m_ascent = fm.ascent();
 }
 
-bool TStatusPanel::layOut(const QString &text, Glyphs *glyphs, Edges *left)
+const TStatusPanel::Line &TStatusPanel::line()
 {
+    const int right = captionRect().right() + 1;
     if (m_glyphFont != font() || !m_rawFont.isValid())
         loadGlyphs();
-    if (m_glyphs.isEmpty() || text.isEmpty())
-        return false;
-    glyphs->clear();
-    left->clear();
-    glyphs->reserve(text.size());
-    left->reserve(text.size() + 1);
+    else if (m_line.text == m_caption && m_line.right == right)
+        return m_line;
+    m_line.text = m_caption;
+    m_line.right = right;
+    m_line.ok = false;
+    m_line.glyphs.clear();
+    m_line.left.clear();
+    if (m_glyphs.isEmpty() || m_caption.isEmpty())
+        return m_line;
     qreal x = 0;
-    for (QChar c : text) {
+    for (QChar c : m_caption) {
         const qsizetype i = timeChars().indexOf(c);
         if (i < 0)
-            return false;
-        *glyphs << m_glyphs.at(i);
-        *left << x;
+            return m_line;
+        m_line.glyphs << m_glyphs.at(i);
+        m_line.left << x;
         x += m_advances.at(i);
     }
-    *left << x;
-    const qreal start = captionRect().right() + 1 - x;
-    for (qreal &v : *left)
-        v += start;
-    return true;
+    m_line.left << x;
+    for (qreal &v : m_line.left)
+        v += right - x;
+    m_line.ok = true;
+    return m_line;
 }
 
 void TStatusPanel::mouseDoubleClickEvent(QMouseEvent *e)

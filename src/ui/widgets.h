@@ -79,13 +79,22 @@ private:
     QRect captionRect() const;
     using Glyphs = QVarLengthArray<quint32, 24>;
     using Edges = QVarLengthArray<qreal, 25>;
-    // The caption's glyphs right-aligned in captionRect, with each one's left edge and then
-    // the right end of the last: false for a caption with other characters than the time's,
-    // or a font that lacks one of them.
-    bool layOut(const QString &text, Glyphs *glyphs, Edges *left);
+    // A caption's glyphs right-aligned in captionRect, with each one's left edge and then the
+    // right end of the last; not ok for a caption with other characters than the time's, or
+    // a font that lacks one of them.
+    struct Line {
+        QString text;
+        int right = 0;
+        bool ok = false;
+        Glyphs glyphs;
+        Edges left;
+    };
+    // The current caption's line, laid out again only when the caption, the width or the font
+    // changed.
+    const Line &line();
     void loadGlyphs();
-    // Where the old caption and the new one differ.
-    QRegion changedArea(const QString &old, const QString &now);
+    // Where the old line and the new one differ.
+    QRegion changedArea(const Line &old, const Line &now) const;
 
     QString m_caption;
     // The glyphs of the time's characters in the caption font, looked up once: drawing them
@@ -96,6 +105,7 @@ private:
     QList<qreal> m_advances;
     qreal m_lineHeight = 0;
     qreal m_ascent = 0;
+    Line m_line;
 };
 
 // The status text at the status bar's left end; its width follows its text.
