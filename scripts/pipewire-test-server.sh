@@ -105,11 +105,14 @@ CONF
     done
     [ -n "$ready" ] || { echo "pipewire-test-server: no answer; see $dir/*.log" >&2; stop; exit 1; }
     # The test signal: a sine played into the feed sink in real time; its monitor is the source.
+    # A second of it waits in the server: with less, a busy machine (tests running side by side)
+    # let the player run dry now and then, and the sink filled the gap with silence, which the
+    # tests then found in the recordings.
     rm -f "$dir/sine.fifo"
     mkfifo "$dir/sine.fifo"
     daemon sox sox -q -n -r 44100 -c 2 -b 16 -e signed -t raw "$dir/sine.fifo" synth 86400 sine 440 vol 0.5
     daemon pacat pacat --playback --device=feed --rate=44100 --channels=2 --format=s16le \
-      --latency-msec=200 --client-name=test-signal "$dir/sine.fifo"
+      --latency-msec=1000 --client-name=test-signal "$dir/sine.fifo"
     for _ in $(seq 100); do
       pactl list short sources 2>/dev/null | grep -q 'feed.monitor' && break
       sleep 0.05
