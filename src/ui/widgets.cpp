@@ -426,7 +426,9 @@ void TStatusPanel::paintEvent(QPaintEvent *e)
 {
     QPainter p(this);
     const QRect r = rect();
-    p.fillRect(e->rect(), palette().color(QPalette::Window));
+    // Rectangle by rectangle: the bounding one of two changed runs spans the unchanged middle.
+    for (const QRect &area : e->region())
+        p.fillRect(area, palette().color(QPalette::Window));
     // The system's shadow and highlight, not the panel's own (black) palette.
     if (!captionRect().contains(e->rect())) {
         const QPalette sys = parentWidget() ? parentWidget()->palette() : QPalette();
@@ -450,6 +452,14 @@ void TStatusPanel::paintEvent(QPaintEvent *e)
                          r.height());
         if (!e->region().intersects(cell))
             continue;
+        // In 64ths of a pixel: the glyph's cell and where in its first pixel it starts.
+        const qint64 at64 = std::llround(left.at(i) * 64);
+        if (const Tile *t = tile(caption.glyphs.at(i), int(at64 & 63))) {
+            const QPoint at = QPoint(int(at64 >> 6), inner.top()) + t->offset;
+            if (!t->image.isNull() && e->region().intersects(QRect(at, t->image.deviceIndependentSize().toSize())))
+                p.drawImage(at, t->image);
+            continue;
+        }
         shown << caption.glyphs.at(i);
         positions << QPointF(left.at(i), baseline);
     }
@@ -461,10 +471,76 @@ void TStatusPanel::paintEvent(QPaintEvent *e)
     p.drawGlyphRun(QPointF(0, 0), run);
 }
 
+const TStatusPanel::Tile *TStatusPanel::tile(quint32 glyph, int fraction64)
+{
+    const qreal ratio = devicePixelRatioF();
+    const QRect inner = captionRect();
+    // A glyph's coverage read back from black is exact only on black, and an image lands on
+    // whole pixels only at a whole ratio.
+    if (palette().color(QPalette::Window) != QColor(Qt::black) || ratio != std::round(ratio) || inner.isEmpty())
+        return nullptr;
+    if (ratio != m_tileRatio || inner.height() != m_tileHeight || m_tiles.size() > 512) {
+        m_tiles.clear();
+        m_tileRatio = ratio;
+        m_tileHeight = inner.height();
+    }
+    const quint64 key = quint64(glyph) << 8 | quint64(fraction64);
+    if (const auto found = m_tiles.constFind(key); found != m_tiles.cend())
+        return &*found;
+    // Painted on black with room on both sides for a glyph that reaches past its advance.
+    const QPoint margin(8, 0);
+    const QRectF bounds = m_rawFont.boundingRect(glyph);
+    const QSize size(int(std::ceil(bounds.right())) + 2 * margin.x() + 1, inner.height());
+    QImage black(size * ratio, QImage::Format_RGB32);
+    black.setDevicePixelRatio(ratio);
+    black.fill(Qt::black);
+    {
+        QPainter p(&black);
+        p.setPen(palette().color(QPalette::WindowText));
+        const QPointF position(margin.x() + fraction64 / 64.0, (inner.height() - m_lineHeight) / 2 + m_ascent);
+        QGlyphRun run;
+        run.setRawFont(m_rawFont);
+        run.setRawData(&glyph, &position, 1);
+        p.drawGlyphRun(QPointF(0, 0), run);
+    }
+    // Each pixel's brightest channel becomes its cover: laid over black, the image gives back
+    // exactly what was painted, and over a neighbour's edge it blends as a glyph would.
+    QImage cover(black.size(), QImage::Format_ARGB32_Premultiplied);
+    QRect ink;
+    for (int y = 0; y < black.height(); ++y) {
+        const QRgb *from = reinterpret_cast<const QRgb *>(black.constScanLine(y));
+        QRgb *to = reinterpret_cast<QRgb *>(cover.scanLine(y));
+        for (int x = 0; x < black.width(); ++x) {
+            const int r = qRed(from[x]), g = qGreen(from[x]), b = qBlue(from[x]);
+            to[x] = qRgba(r, g, b, std::max({r, g, b}));
+            if (to[x] != 0)
+                ink |= QRect(x, y, 1, 1);
+        }
+    }
+    // Only the inked pixels, on whole logical pixels.
+    ink = QRect(QPoint(int(ink.left() / ratio), int(ink.top() / ratio)),
+                QPoint(int(ink.right() / ratio), int(ink.bottom() / ratio)));
+    Tile t;
+    t.offset = ink.topLeft() - margin;
+    if (!ink.isEmpty()) {
+        t.image = cover.copy(QRect(ink.topLeft() * ratio, ink.size() * ratio));
+        t.image.setDevicePixelRatio(ratio);
+    }
+    return &*m_tiles.insert(key, t);
+}
+
+void TStatusPanel::changeEvent(QEvent *e)
+{
+    if (e->type() == QEvent::PaletteChange)
+        m_tiles.clear();
+    QFrame::changeEvent(e);
+}
+
 void TStatusPanel::loadGlyphs()
 {
     m_glyphFont = font();
     m_rawFont = QRawFont::fromFont(m_glyphFont);
+    m_tiles.clear();
     m_glyphs = m_rawFont.isValid() ? m_rawFont.glyphIndexesForString(timeChars()) : QList<quint32>();
     m_advances.clear();
     if (m_glyphs.size() != timeChars().size() || m_glyphs.contains(0u)) {

@@ -7,6 +7,8 @@
 
 #include <QAbstractButton>
 #include <QFrame>
+#include <QHash>
+#include <QImage>
 #include <QLabel>
 #include <QPixmap>
 #include <QRawFont>
@@ -74,6 +76,7 @@ signals:
 protected:
     void paintEvent(QPaintEvent *) override;
     void mouseDoubleClickEvent(QMouseEvent *) override;
+    void changeEvent(QEvent *) override;
 
 private:
     QRect captionRect() const;
@@ -95,6 +98,14 @@ private:
     void loadGlyphs();
     // Where the old line and the new one differ.
     QRegion changedArea(const Line &old, const Line &now) const;
+    // One glyph as painted on the black panel at a fraction of a pixel (in 64ths): its inked
+    // pixels and where they lie from the glyph's whole-pixel origin on the caption's top.
+    struct Tile {
+        QImage image;
+        QPoint offset;
+    };
+    // None where tiles do not apply: a panel not black, or a fractional pixel ratio.
+    const Tile *tile(quint32 glyph, int fraction64);
 
     QString m_caption;
     // The glyphs of the time's characters in the caption font, looked up once: drawing them
@@ -106,6 +117,11 @@ private:
     qreal m_lineHeight = 0;
     qreal m_ascent = 0;
     Line m_line;
+    // The glyphs already painted, for the font, height, colours and pixel ratio they were
+    // painted with: a tick adds two small images to the panel instead of blending glyphs.
+    QHash<quint64, Tile> m_tiles;
+    qreal m_tileRatio = 0;
+    int m_tileHeight = 0;
 };
 
 // The status text at the status bar's left end; its width follows its text.

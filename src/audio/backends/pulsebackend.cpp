@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <limits>
 #include <vector>
 
 
@@ -55,9 +56,8 @@ constexpr qint64 kStallNs = 3000000000LL;
 // How often a capture stream asks for the server's timing: at its first audio, then every 10 s.
 constexpr qint64 kTimingEveryNs = 10000000000LL;
 
-// Readings of the capture clock this close together are one reading.
-constexpr qint64 kClockReuseNs = 5000000;
-constexpr qint64 kNoClockReading = -kClockReuseNs;
+// The capture clock before the stream's first audio.
+constexpr qint64 kNoClock = std::numeric_limits<qint64>::min();
 
 enum class Reach { Ready, Absent, Faulty };
 
@@ -95,9 +95,10 @@ struct PulseBackend::Impl {
     qint64 stopAtFrame = -1;     // while stopping: the frame at which the press came
     bool settled = false;        // the fragment size has been raised after the first second
     qint64 lastTimingNs = 0;     // the last timing update asked for
-    // The last reading of the capture clock (caller's thread only).
-    qint64 clockReadNs = kNoClockReading;
-    qint64 clockFrames = -1;
+    // The capture clock, published with each fragment: the monotonic time at which the
+    // stream's time was zero. The window reads it without the loop's lock.
+    std::atomic<qint64> clockOriginNs{kNoClock};
+    qint64 clockShown = -1;  // the last frame count handed out (caller's thread only)
     std::vector<char> carry;     // a frame split between two fragments
     size_t carried = 0;
     std::vector<char> silence;
@@ -302,6 +303,9 @@ struct PulseBackend::Impl {
         if (client)
             client->capturedBatch();
         const qint64 now = monotonicNs();
+        // The stream's clock as the server last told it, run on to now as libpulse would.
+        if (pa_usec_t time = 0; pa_stream_get_time(stream, &time) >= 0)
+            clockOriginNs.store(now - qint64(time) * 1000, std::memory_order_release);
         lastDataNs.store(now, std::memory_order_relaxed);
         if (!gotData.exchange(true, std::memory_order_relaxed))
             firstDataNs = now;
@@ -559,6 +563,8 @@ quint32 PulseBackend::start(Direction direction, const AudioFormat &format, Audi
     // updates would wake the stream more often than its audio does.
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
                                          (capture ? 0 : PA_STREAM_AUTO_TIMING_UPDATE));
+    d->clockOriginNs = kNoClock;
+    d->clockShown = -1;
     d->state = int(StreamState::Running);
     int rc;
     if (capture) {
@@ -605,7 +611,8 @@ void PulseBackend::stop(bool drain)
 {
     if (!d->loop)
         return;
-    d->clockReadNs = kNoClockReading;
+    d->clockOriginNs = kNoClock;
+    d->clockShown = -1;
     pa_threaded_mainloop_lock(d->loop);
     if (d->stream) {
         if (drain && d->direction == Direction::Capture && d->state.load() == int(StreamState::Running))
@@ -655,22 +662,18 @@ qint64 PulseBackend::outputLatencyFrames()
     return pending;
 }
 
-// The window asks for the position and the length in the same moment: one reading of the
-// clock answers both, without taking the loop's lock twice.
+// The window asks for the time twice a second. Each fragment leaves the stream's clock behind
+// (read under the loop's lock on the loop's own thread), and the window runs it on from there
+// as libpulse's own interpolation does, without the lock and without waking the loop. What it
+// hands out never goes back, so a fragment that sets the clock a little behind does not show.
 qint64 PulseBackend::capturedFramesNow()
 {
-    if (!d->loop || d->direction != Direction::Capture)
+    if (!d->loop || d->direction != Direction::Capture || d->state.load() != int(StreamState::Running))
         return -1;
-    const qint64 askedNs = monotonicNs();
-    if (askedNs - d->clockReadNs < kClockReuseNs)
-        return d->clockFrames;
-    pa_threaded_mainloop_lock(d->loop);
-    qint64 frames = -1;
-    pa_usec_t now = 0;
-    if (d->stream && d->state.load() == int(StreamState::Running) && pa_stream_get_time(d->stream, &now) >= 0)
-        frames = qint64(now * pa_usec_t(d->format.rate) / PA_USEC_PER_SEC);
-    pa_threaded_mainloop_unlock(d->loop);
-    d->clockReadNs = askedNs;
-    d->clockFrames = frames;
-    return frames;
+    const qint64 origin = d->clockOriginNs.load(std::memory_order_acquire);
+    if (origin == kNoClock)
+        return -1;
+    const qint64 us = std::max<qint64>(0, (monotonicNs() - origin) / 1000);
+    d->clockShown = std::max(d->clockShown, us * d->format.rate / 1000000);
+    return d->clockShown;
 }
