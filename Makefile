@@ -58,7 +58,7 @@ BENCH_PACKAGES = stress-ng alsa-utils libasound2-plugins gstreamer1.0-tools gstr
 bench: deps
 	@PACKAGES="$(BENCH_PACKAGES)" scripts/install-deps.sh --test-servers
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVR_BUILD_TESTS=OFF -DTAVR_BENCH=ON
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavr bench_save bench_encode bench_stop
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavr bench_save bench_encode bench_stop qtfloor
 	-python3 bench/bench.py $(BENCH_BUILD) $(BENCH_BUILD)/bench-work
 	-python3 bench/bench_encode.py $(BENCH_BUILD) $(BENCH_BUILD)/bench-work
 
