@@ -54,11 +54,11 @@ screenshot: build
 BENCH_BUILD ?= build-bench
 # The sound servers come from --test-servers, only where they leave the machine's own alone.
 BENCH_PACKAGES = stress-ng alsa-utils libasound2-plugins gstreamer1.0-tools gstreamer1.0-pulseaudio \
-                 sox flac vorbis-tools lame opus-tools xvfb
+                 sox flac vorbis-tools lame opus-tools xvfb libxcb1-dev
 bench: deps
 	@PACKAGES="$(BENCH_PACKAGES)" scripts/install-deps.sh --test-servers
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVR_BUILD_TESTS=OFF -DTAVR_BENCH=ON
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavr bench_save bench_encode bench_stop qtfloor
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tavr bench_save bench_encode bench_stop qtfloor xfloor
 	-python3 bench/bench.py $(BENCH_BUILD) $(BENCH_BUILD)/bench-work
 	-python3 bench/bench_encode.py $(BENCH_BUILD) $(BENCH_BUILD)/bench-work
 

@@ -355,26 +355,28 @@ class Bench:
                 self.put(f"window_all_{label}", total)
                 say(f"  {label:9s} {'whole client':16s} {total:6.3f} CPU-s/min")
                 self.stop(p)
-            # The floor: a bare Qt window of the same size, its 500 ms timer alone, then
-            # repainting a glyph-sized rectangle once a second, as the time does.
-            floor = os.path.join(self.build, "bench", "qtfloor")
-            for label, args in (("timer", ["--timer-only"]), ("repaint", [])):
-                if not os.path.exists(floor):
-                    break
-                env = dict(self.server.env, QT_QPA_PLATFORM="xcb", DISPLAY=display)
-                env.pop("XAUTHORITY", None)
-                p = subprocess.Popen([floor] + args, env=env, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
-                time.sleep(3)
-                t0, cpu0 = time.monotonic(), thread_times(p.pid).get(str(p.pid))
-                time.sleep(minutes * 60)
-                wall, cpu1 = time.monotonic() - t0, thread_times(p.pid).get(str(p.pid))
-                self.stop(p)
-                if cpu0 and cpu1:
-                    per_min = (cpu1[1] - cpu0[1]) / wall * 60
-                    self.put(f"window_floor_{label}", per_min)
-                    say(f"  Qt floor  {label:16s} {per_min:6.3f} CPU-s/min  "
-                        f"{(cpu1[2] - cpu0[2]) / wall:6.1f} wake-ups/s")
+            # The floors: a bare Qt window of the same size, its 500 ms timer alone, then
+            # repainting a glyph-sized rectangle once a second, as the time does; and the same
+            # straight on X11 with no toolkit, the machine's own price for a wake-up and a draw.
+            for toolkit, exe, key in (("Qt", "qtfloor", "floor"), ("X11", "xfloor", "xfloor")):
+                path = os.path.join(self.build, "bench", exe)
+                for label, args in (("timer", ["--timer-only"]), ("repaint", [])):
+                    if not os.path.exists(path):
+                        break
+                    env = dict(self.server.env, QT_QPA_PLATFORM="xcb", DISPLAY=display)
+                    env.pop("XAUTHORITY", None)
+                    p = subprocess.Popen([path] + args, env=env, stdout=subprocess.DEVNULL,
+                                         stderr=subprocess.DEVNULL)
+                    time.sleep(3)
+                    t0, cpu0 = time.monotonic(), thread_times(p.pid).get(str(p.pid))
+                    time.sleep(minutes * 60)
+                    wall, cpu1 = time.monotonic() - t0, thread_times(p.pid).get(str(p.pid))
+                    self.stop(p)
+                    if cpu0 and cpu1:
+                        per_min = (cpu1[1] - cpu0[1]) / wall * 60
+                        self.put(f"window_{key}_{label}", per_min)
+                        say(f"  {toolkit + ' floor':9s} {label:16s} {per_min:6.3f} CPU-s/min  "
+                            f"{(cpu1[2] - cpu0[2]) / wall:6.1f} wake-ups/s")
             # Side by side with arecord, the real window against the lightest usual recorder.
             recs = {"tavr (Xvfb)": self.start_tavr("window-side", display)[0],
                     "arecord": self.recorders()["arecord"]("window")[0]}
@@ -393,7 +395,9 @@ class Bench:
             xvfb.wait()
         ui = self.get(kind, "window_ui_xvfb")
         say(f"target: UI thread with a real window {ui:.3f} <= 0.020 CPU-s/min: {verdict(ui <= 0.02)} "
-            f"(a bare Qt window's floor here: {self.get(kind, 'window_floor_repaint'):.3f})")
+            f"(floors here: a bare Qt window {self.get(kind, 'window_floor_repaint'):.3f}, its timer alone "
+            f"{self.get(kind, 'window_floor_timer'):.3f}; a bare X11 client "
+            f"{self.get(kind, 'window_xfloor_repaint'):.3f})")
         t, a = self.get(kind, "window_side_tavr"), self.get(kind, "window_side_arecord")
         say(f"target: whole client with a real window {t:.3f} <= arecord {a:.3f} side by side: "
             f"{verdict(t <= a)}")
