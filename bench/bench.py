@@ -358,13 +358,13 @@ class Bench:
             # The floors: a bare Qt window of the same size, its 500 ms timer alone, then
             # repainting a glyph-sized rectangle once a second, as the time does; and the same
             # straight on X11 with no toolkit, the machine's own price for a wake-up and a draw.
+            env = dict(self.server.env, QT_QPA_PLATFORM="xcb", DISPLAY=display)
+            env.pop("XAUTHORITY", None)
             for toolkit, exe, key in (("Qt", "qtfloor", "floor"), ("X11", "xfloor", "xfloor")):
                 path = os.path.join(self.build, "bench", exe)
+                if not os.path.exists(path):
+                    continue
                 for label, args in (("timer", ["--timer-only"]), ("repaint", [])):
-                    if not os.path.exists(path):
-                        break
-                    env = dict(self.server.env, QT_QPA_PLATFORM="xcb", DISPLAY=display)
-                    env.pop("XAUTHORITY", None)
                     p = subprocess.Popen([path] + args, env=env, stdout=subprocess.DEVNULL,
                                          stderr=subprocess.DEVNULL)
                     time.sleep(3)
